@@ -1,0 +1,43 @@
+#pragma once
+
+// Command texts are what the operator sees and edits in the command boxes: hexadecimal digit
+// pairs such as "A0 01 03 A4". This codec turns such a text into the bytes of a frame. It reads
+// more than the canonical form (lower-case digits, any number of spaces before either digit of a
+// pair, pairs without separators) and stops quietly at the first thing that is not a complete
+// pair: bad text is never an error, it just converts to fewer bytes or none.
+//
+// Texts are UTF-16 code units, as the window's text boxes hold them. Only U+0020 counts as a
+// space; tab, CR, LF, the no-break and the ideographic spaces are invalid digit characters.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace codec {
+
+// Texts longer than this are refused: strHexToByteArray returns 0 for them and leaves the array
+// holding one 0x00 byte, as for a text with nothing readable in it. The count is a 16-bit value,
+// so a longer text could convert to more bytes than the count can say; reading only a part of it
+// would send a frame the operator never wrote.
+inline constexpr std::size_t kMaxCommandTextLength = 32767;
+
+// Value of the first character of `str` as a hexadecimal digit: 0 to 15 for "0"-"9", "a"-"f" and
+// "A"-"F", -1 for every other character. An empty string has no digit and also gives -1.
+std::int16_t ConvertHexChr(std::u16string_view str);
+
+// Converts the command text `strText` into `bytByte`, replacing whatever the array held, and
+// returns the number of bytes produced (0 to length / 2). When the count is at least 1 the array
+// holds exactly the bytes to send; when it is 0 the array holds one byte 0x00 and nothing is to
+// be sent.
+std::int16_t strHexToByteArray(std::u16string_view strText, std::vector<std::uint8_t>& bytByte);
+
+// A received byte as it is shown: two upper-case hexadecimal digits, "00" to "FF".
+std::u16string hexByteText(std::uint8_t byte);
+
+// The canonical command text of `bytes`: upper-case pairs separated by one space ("A0 01 03 A4").
+std::u16string canonicalCommandText(std::span<const std::uint8_t> bytes);
+
+}  // namespace codec

@@ -1,0 +1,92 @@
+#pragma once
+
+// A serial device in memory, for tests of the port logic. It keeps the rules of CommDevice
+// (remembered properties, 8002/8005/8018), records every operation in order, and can be told to
+// fail any chosen operation once or always.
+//
+// The log holds writes as "Name=value" ("CommPort=1", "PortOpen=True", "Output=A0 01 03 A4")
+// and reads as "Name?" ("InBufferCount?", "Input?"). A failure rule names either a whole entry
+// ("PortOpen=True") or an operation ("PortOpen", matching its writes and reads).
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "serial/comm_device.h"
+
+namespace fakes {
+
+class FakeCommDevice final : public serial::CommDevice {
+public:
+    void CommPort(std::int16_t port) override;
+    std::int16_t CommPort() override;
+    void Settings(const QString& settings) override;
+    void PortOpen(bool open) override;
+    bool PortOpen() override;
+    void OutBufferSize(std::int16_t size) override;
+    void InBufferSize(std::int16_t size) override;
+    void InputMode(std::int32_t mode) override;
+    void InputLen(std::int16_t length) override;
+    void InBufferCount(std::int16_t count) override;
+    std::int16_t InBufferCount() override;
+    void OutBufferCount(std::int16_t count) override;
+    void SThreshold(std::int16_t threshold) override;
+    void RThreshold(std::int16_t threshold) override;
+    void Output(std::span<const std::uint8_t> bytes) override;
+    std::vector<std::uint8_t> Input() override;
+    std::int16_t CommEvent() override;
+    QString CommEventDescription() override;
+
+    // Scripted failures.
+    void failOnce(const QString& operation, int number, const QString& description);
+    void failAlways(const QString& operation, int number, const QString& description);
+    void clearFailures() { m_rules.clear(); }
+
+    // The board's side: bytes waiting in the receive buffer, and bytes that arrive while Input
+    // runs (after InBufferCount was read), so that Input returns more than the count.
+    void receive(const std::vector<std::uint8_t>& bytes);
+    void arriveDuringInput(const std::vector<std::uint8_t>& bytes);
+    // Raises OnComm with the given kind; the description is what CommEventDescription gives.
+    void raise(std::int16_t event, const QString& description = {});
+    // The port goes away while open: closed, then OnComm with kComEvPortLost.
+    void losePort(const QString& description);
+
+    QStringList log;
+    // Port numbers that exist, and those held by another program.
+    QSet<std::int16_t> existingPorts{1, 2, 3, 4};
+    QSet<std::int16_t> busyPorts;
+
+    // The device's state, for assertions.
+    bool open = false;
+    std::int16_t port = 1;
+    QString settings = QStringLiteral("9600,N,8,1");
+    std::int16_t outBufferSize = 1024;
+    std::int16_t inBufferSize = 1024;
+    std::int32_t inputMode = serial::kInputModeBinary;
+    std::int16_t inputLen = 0;
+    std::int16_t sThreshold = 1;
+    std::int16_t rThreshold = 1;
+    std::vector<std::uint8_t> written;
+    std::deque<std::uint8_t> rxBuffer;
+
+private:
+    struct Rule {
+        QString operation;
+        int number = 0;
+        QString description;
+        bool once = true;
+    };
+
+    // Records the operation and throws if a rule says it fails.
+    void record(const QString& entry);
+
+    std::vector<Rule> m_rules;
+    std::vector<std::uint8_t> m_arrivingDuringInput;
+    std::int16_t m_commEvent = 0;
+    QString m_eventDescription;
+};
+
+}  // namespace fakes

@@ -1,0 +1,69 @@
+#include "fakes/fake_toolkit.h"
+
+#include "codec/relay_frames.h"
+
+namespace fakes {
+
+using ui::Control;
+
+namespace {
+
+QString frameText(codec::Frame frame) {
+    return QString::fromStdU16String(std::u16string(codec::commandText(frame)));
+}
+
+}  // namespace
+
+FakeToolkit::FakeToolkit() {
+    texts[Control::Text1] = QString();
+    texts[Control::Text4] = QStringLiteral("Text4");
+    texts[Control::on1text] = frameText(codec::Frame::Channel1On);
+    texts[Control::off1text] = frameText(codec::Frame::Channel1Off);
+    texts[Control::reverse1text] = frameText(codec::Frame::Channel1Reverse);
+    texts[Control::on2text] = frameText(codec::Frame::Channel2On);
+    texts[Control::off2text] = frameText(codec::Frame::Channel2Off);
+    texts[Control::reverse2text] = frameText(codec::Frame::Channel2Reverse);
+    captions[Control::Command1] = QStringLiteral("Command1");
+}
+
+QString FakeToolkit::text(Control box) {
+    return texts[box];
+}
+
+void FakeToolkit::setText(Control box, const QString& text) {
+    texts[box] = text;
+}
+
+void FakeToolkit::appendText(Control box, QStringView text) {
+    texts[box].append(text);
+    ++appendCalls[box];
+}
+
+QString FakeToolkit::caption(Control button) {
+    return captions[button];
+}
+
+void FakeToolkit::setCaption(Control button, const QString& caption) {
+    captions[button] = caption;
+}
+
+void FakeToolkit::setFillColor(Control shape, ui::Rgb color) {
+    fillColors[shape] = color;
+}
+
+void FakeToolkit::setComboText(Control /*combo*/, const QString& text) {
+    comboText = text;
+}
+
+std::int16_t FakeToolkit::selectedIndex(Control /*combo*/) {
+    return comboIndex;
+}
+
+void FakeToolkit::messageBox(const QString& text) {
+    messages.append(text);
+    if (onMessageBox) {
+        onMessageBox(text);
+    }
+}
+
+}  // namespace fakes
