@@ -69,9 +69,19 @@ public:
     // replaces it.
     virtual QString text(Control box) = 0;
     virtual void setText(Control box, const QString& text) = 0;
-    // Adds `text` at the end. The result equals setText(box, text(box) + text), but the cost
-    // does not grow with what the box already holds.
+    // Edits at the two ends of a text box. Their cost depends on `count` or on the length of
+    // `text`, never on what the box already holds, so the two log boxes can grow without
+    // bound. Positions count characters of text() (a CR LF break is two of them).
+    //   appendText: the same as setText(box, text(box) + text).
+    //   textStart, textEnd: the first or last `count` characters, or all when the text is
+    //     shorter.
+    //   removeStart, removeEnd: remove the first or last `count` characters (all when the text is
+    //     shorter); a count that ends inside a CR LF break removes the whole break.
     virtual void appendText(Control box, QStringView text) = 0;
+    virtual QString textStart(Control box, qsizetype count) = 0;
+    virtual QString textEnd(Control box, qsizetype count) = 0;
+    virtual void removeStart(Control box, qsizetype count) = 0;
+    virtual void removeEnd(Control box, qsizetype count) = 0;
 
     // The element `index` of a control array. Every array has exactly one element, index 0;
     // any other index throws std::out_of_range.

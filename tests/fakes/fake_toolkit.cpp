@@ -1,5 +1,7 @@
 #include "fakes/fake_toolkit.h"
 
+#include <algorithm>
+
 #include "codec/relay_frames.h"
 
 namespace fakes {
@@ -36,7 +38,40 @@ void FakeToolkit::setText(Control box, const QString& text) {
 
 void FakeToolkit::appendText(Control box, QStringView text) {
     texts[box].append(text);
-    ++appendCalls[box];
+    ++endEdits[box];
+}
+
+QString FakeToolkit::textStart(Control box, qsizetype count) {
+    return texts[box].left(count);
+}
+
+QString FakeToolkit::textEnd(Control box, qsizetype count) {
+    return texts[box].right(count);
+}
+
+namespace {
+
+// Widens a removal of `count` characters from one end so that it never splits a CR LF break.
+qsizetype wholeBreaks(const QString& text, qsizetype count, bool fromStart) {
+    count = std::min(count, text.size());
+    const qsizetype boundary = fromStart ? count : text.size() - count;
+    const bool splitsBreak = boundary > 0 && boundary < text.size() &&
+                             text[boundary - 1] == u'\r' && text[boundary] == u'\n';
+    return splitsBreak ? count + 1 : count;
+}
+
+}  // namespace
+
+void FakeToolkit::removeStart(Control box, qsizetype count) {
+    QString& text = texts[box];
+    text.remove(0, wholeBreaks(text, count, true));
+    ++endEdits[box];
+}
+
+void FakeToolkit::removeEnd(Control box, qsizetype count) {
+    QString& text = texts[box];
+    text.chop(wholeBreaks(text, count, false));
+    ++endEdits[box];
 }
 
 QString FakeToolkit::caption(Control button) {

@@ -21,6 +21,10 @@ public:
     QString text(ui::Control box) override;
     void setText(ui::Control box, const QString& text) override;
     void appendText(ui::Control box, QStringView text) override;
+    QString textStart(ui::Control box, qsizetype count) override;
+    QString textEnd(ui::Control box, qsizetype count) override;
+    void removeStart(ui::Control box, qsizetype count) override;
+    void removeEnd(ui::Control box, qsizetype count) override;
     QString caption(ui::Control button) override;
     void setCaption(ui::Control button, const QString& caption) override;
     void setFillColor(ui::Control shape, ui::Rgb color) override;
@@ -34,8 +38,9 @@ public:
     QString comboText = QStringLiteral("Combo1");
     std::int16_t comboIndex = -1;
     QStringList messages;
-    // Number of appendText calls per box, to check that a log grows by one edit at a time.
-    std::map<ui::Control, int> appendCalls;
+    // Number of edits per box through the end operations, to check that a log grows by one
+    // edit at a time.
+    std::map<ui::Control, int> endEdits;
     // Runs inside every message box, while it is "open".
     std::function<void(const QString&)> onMessageBox;
 };
