@@ -21,6 +21,11 @@
 //   is ignored by the receive path. kComEvPortLost means the port went away while open (an
 //   adapter pulled, a hang-up): the device has closed it, PortOpen() reads false from then on,
 //   and CommEventDescription() says what happened.
+// - While events are held (holdEvents ... releaseEvents, nestable), OnComm is not raised: the
+//   window holds them while one of its handlers runs, because a modal message box inside a
+//   handler runs a nested event loop and the next handler must not start before this one ends.
+//   What happened meanwhile is raised once the last hold ends, in order, and nothing of it is
+//   lost: bytes that arrived before a port was lost stay readable until their event has run.
 
 #include <QString>
 #include <cstdint>
@@ -83,15 +88,26 @@ public:
     // The handler of OnComm; the window installs it once.
     void setOnComm(std::function<void()> handler) { m_onComm = std::move(handler); }
 
+    void holdEvents() { ++m_holds; }
+    void releaseEvents() {
+        if (m_holds > 0 && --m_holds == 0) {
+            eventsReleased();
+        }
+    }
+    bool eventsHeld() const { return m_holds > 0; }
+
 protected:
     void raiseOnComm() {
         if (m_onComm) {
             m_onComm();
         }
     }
+    // The last hold has ended: raise, in order, the events that were kept back.
+    virtual void eventsReleased() = 0;
 
 private:
     std::function<void()> m_onComm;
+    int m_holds = 0;
 };
 
 }  // namespace serial

@@ -1,16 +1,104 @@
 #include "ui/frmmain.h"
 
+#include "codec/relay_frames.h"
+
 namespace ui {
 
-frmmain::frmmain(serial::CommDevice& MSComm1, Toolkit& toolkit)
-    : m_toolkit(toolkit), m_transmit(MSComm1, toolkit) {}
+namespace {
 
-void frmmain::send_cmd(const QString& str) {
+QString frameText(codec::Frame frame) {
+    const std::u16string_view text = codec::commandText(frame);
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+frmmain::frmmain(serial::CommDevice& MSComm1, Toolkit& toolkit)
+    : m_device(MSComm1),
+      m_toolkit(toolkit),
+      m_ports(MSComm1, toolkit),
+      m_transmit(MSComm1, toolkit),
+      m_receive(MSComm1, toolkit) {
+    m_device.setOnComm([this] { MSComm1_OnComm(); });
+}
+
+frmmain::~frmmain() {
+    m_device.setOnComm({});
+}
+
+template <typename Body>
+void frmmain::handle(Body body) {
+    m_device.holdEvents();
     try {
-        m_transmit.send_cmd(str);
+        body();
     } catch (const serial::CommError& error) {
         m_toolkit.messageBox(error.description());
     }
+    m_device.releaseEvents();
+}
+
+void frmmain::Form_Load() {
+    handle([this] { m_ports.Form_Load(); });
+}
+
+void frmmain::Combo1_Click() {
+    handle([this] { m_ports.Combo1_Click(); });
+}
+
+void frmmain::Command1_Click() {
+    handle([this] { m_ports.Command1_Click(); });
+}
+
+void frmmain::MSComm1_OnComm() {
+    handle([this] {
+        if (m_receive.MSComm1_OnComm() == serial::kComEvPortLost) {
+            m_ports.portLost();
+        }
+    });
+}
+
+void frmmain::send_cmd(const QString& str) {
+    handle([&] { m_transmit.send_cmd(str); });
+}
+
+void frmmain::sendBoxText(Control box) {
+    send_cmd(m_toolkit.text(box));
+}
+
+void frmmain::on1_Click(std::int16_t /*Index*/) {
+    sendBoxText(Control::on1text);
+}
+
+void frmmain::off1_Click(std::int16_t /*Index*/) {
+    sendBoxText(Toolkit::element(ControlArray::off1text, 0));
+}
+
+void frmmain::reverse1_Click(std::int16_t /*Index*/) {
+    sendBoxText(Control::reverse1text);
+}
+
+void frmmain::on2_Click(std::int16_t /*Index*/) {
+    sendBoxText(Control::on2text);
+}
+
+void frmmain::off2_Click(std::int16_t /*Index*/) {
+    sendBoxText(Toolkit::element(ControlArray::off2text, 0));
+}
+
+void frmmain::reverse2_Click(std::int16_t /*Index*/) {
+    sendBoxText(Control::reverse2text);
+}
+
+void frmmain::Command10_Click() {
+    send_cmd(frameText(codec::Frame::AllOn));
+}
+
+void frmmain::Command11_Click() {
+    send_cmd(frameText(codec::Frame::AllOff));
+}
+
+void frmmain::Command4_Click() {
+    m_toolkit.setText(Control::Text1, QString());
 }
 
 }  // namespace ui

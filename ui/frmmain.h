@@ -1,16 +1,26 @@
 #pragma once
 
-// The window's logic, as a plain class: the state that lives between events and the handlers
-// of the window's events, under their names. It reaches the serial device and the controls only
+// The window's logic, as a plain class: the state that lives between events and the handlers of
+// the window's events, under their names. It reaches the serial device and the controls only
 // through the two interfaces handed to it, so it runs the same against the Qt window and the
 // real device as against the doubles in tests.
 //
-// Every handler runs to its end and lets no device error escape: where the operator must hear
-// about a failure, they see one message box with the device's description.
+// Pipeline: the Qt window forwards each event to its handler here. Start-up, the port list and
+// the port button go to port management; the command buttons hand a command text to send_cmd,
+// which converts it, writes the frame and logs it in the work area; the device's OnComm goes to
+// the receive path, which shows the reply bytes, or, for a lost port, to port management.
+//
+// Every handler runs to its end before the next one starts: the device's events are held while
+// a handler runs (a modal message box runs a nested event loop). No device error escapes a
+// handler; where the operator must hear of a failure, one message box shows the device's
+// description.
 
 #include <QString>
+#include <cstdint>
 
 #include "serial/comm_device.h"
+#include "serial/port_manager.h"
+#include "serial/receive_path.h"
 #include "serial/transmit_path.h"
 #include "ui/toolkit.h"
 
@@ -18,16 +28,46 @@ namespace ui {
 
 class frmmain {
 public:
+    // Installs itself as the device's OnComm handler for its lifetime.
     frmmain(serial::CommDevice& MSComm1, Toolkit& toolkit);
+    frmmain(const frmmain&) = delete;
+    frmmain& operator=(const frmmain&) = delete;
+    ~frmmain();
+
+    void Form_Load();
+    void Combo1_Click();
+    void Command1_Click();
+    void MSComm1_OnComm();
+
+    // The channel buttons; Index is the element of the button's group, always 0.
+    void on1_Click(std::int16_t Index);
+    void off1_Click(std::int16_t Index);
+    void reverse1_Click(std::int16_t Index);
+    void on2_Click(std::int16_t Index);
+    void off2_Click(std::int16_t Index);
+    void reverse2_Click(std::int16_t Index);
+    // All channels on, all channels off, and clearing the work area.
+    void Command10_Click();
+    void Command11_Click();
+    void Command4_Click();
 
     // Sends a command text; a device error ends the send and is shown in a message box.
     void send_cmd(const QString& str);
 
+    const serial::PortManager& portManager() const { return m_ports; }
     const serial::TransmitPath& transmitPath() const { return m_transmit; }
 
 private:
+    // Runs one handler's body with the device's events held and its errors reported.
+    template <typename Body>
+    void handle(Body body);
+    void sendBoxText(Control box);
+
+    serial::CommDevice& m_device;
     Toolkit& m_toolkit;
+    serial::PortManager m_ports;
     serial::TransmitPath m_transmit;
+    serial::ReceivePath m_receive;
 };
 
 }  // namespace ui

@@ -25,6 +25,10 @@ void FakeCommDevice::record(const QString& entry) {
     if (rule == m_rules.end()) {
         return;
     }
+    if (rule->skip > 0) {
+        --rule->skip;
+        return;
+    }
     const serial::CommError error(rule->number, rule->description);
     if (rule->once) {
         m_rules.erase(rule);
@@ -32,12 +36,13 @@ void FakeCommDevice::record(const QString& entry) {
     throw error;
 }
 
-void FakeCommDevice::failOnce(const QString& operation, int number, const QString& description) {
-    m_rules.push_back({operation, number, description, true});
+void FakeCommDevice::failOnce(const QString& operation, int number, const QString& description,
+                              int skip) {
+    m_rules.push_back({operation, number, description, true, skip});
 }
 
 void FakeCommDevice::failAlways(const QString& operation, int number, const QString& description) {
-    m_rules.push_back({operation, number, description, false});
+    m_rules.push_back({operation, number, description, false, 0});
 }
 
 void FakeCommDevice::CommPort(std::int16_t value) {
@@ -137,6 +142,9 @@ void FakeCommDevice::Output(std::span<const std::uint8_t> bytes) {
     if (!open) {
         throw serial::CommError(serial::comm_error::kPortNotOpen, QStringLiteral("port not open"));
     }
+    if (m_lost) {
+        throw serial::CommError(8102, QStringLiteral("port lost"));
+    }
     written.insert(written.end(), bytes.begin(), bytes.end());
 }
 
@@ -171,16 +179,35 @@ void FakeCommDevice::arriveDuringInput(const std::vector<std::uint8_t>& bytes) {
 }
 
 void FakeCommDevice::raise(std::int16_t event, const QString& description) {
-    m_commEvent = event;
-    if (event != serial::kComEvReceive) {
-        m_eventDescription = description;
+    m_events.push_back({event, description});
+    if (!eventsHeld()) {
+        deliverEvents();
     }
-    raiseOnComm();
 }
 
 void FakeCommDevice::losePort(const QString& description) {
-    open = false;
+    m_lost = true;
     raise(serial::kComEvPortLost, description);
+}
+
+void FakeCommDevice::eventsReleased() {
+    deliverEvents();
+}
+
+void FakeCommDevice::deliverEvents() {
+    while (!m_events.empty() && !eventsHeld()) {
+        const Event event = m_events.front();
+        m_events.pop_front();
+        if (event.kind == serial::kComEvPortLost) {
+            open = false;
+            m_lost = false;
+        }
+        m_commEvent = event.kind;
+        if (event.kind != serial::kComEvReceive) {
+            m_eventDescription = event.description;
+        }
+        raiseOnComm();
+    }
 }
 
 }  // namespace fakes

@@ -40,8 +40,9 @@ public:
     std::int16_t CommEvent() override;
     QString CommEventDescription() override;
 
-    // Scripted failures.
-    void failOnce(const QString& operation, int number, const QString& description);
+    // Scripted failures. failOnce lets `skip` matching operations pass before the one that
+    // fails (skip 1: the second PortOpen=True, the open after a probe).
+    void failOnce(const QString& operation, int number, const QString& description, int skip = 0);
     void failAlways(const QString& operation, int number, const QString& description);
     void clearFailures() { m_rules.clear(); }
 
@@ -49,9 +50,11 @@ public:
     // runs (after InBufferCount was read), so that Input returns more than the count.
     void receive(const std::vector<std::uint8_t>& bytes);
     void arriveDuringInput(const std::vector<std::uint8_t>& bytes);
-    // Raises OnComm with the given kind; the description is what CommEventDescription gives.
+    // Raises OnComm with the given kind (kept back while events are held); the description is
+    // what CommEventDescription gives.
     void raise(std::int16_t event, const QString& description = {});
-    // The port goes away while open: closed, then OnComm with kComEvPortLost.
+    // The port goes away while open: OnComm with kComEvPortLost, which closes the port when it
+    // is raised. Until then writes fail and bytes already received stay readable.
     void losePort(const QString& description);
 
     QStringList log;
@@ -72,19 +75,30 @@ public:
     std::vector<std::uint8_t> written;
     std::deque<std::uint8_t> rxBuffer;
 
+protected:
+    void eventsReleased() override;
+
 private:
+    struct Event {
+        std::int16_t kind = 0;
+        QString description;
+    };
     struct Rule {
         QString operation;
         int number = 0;
         QString description;
         bool once = true;
+        int skip = 0;
     };
 
     // Records the operation and throws if a rule says it fails.
     void record(const QString& entry);
+    void deliverEvents();
 
     std::vector<Rule> m_rules;
     std::vector<std::uint8_t> m_arrivingDuringInput;
+    std::deque<Event> m_events;
+    bool m_lost = false;
     std::int16_t m_commEvent = 0;
     QString m_eventDescription;
 };

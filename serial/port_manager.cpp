@@ -1,0 +1,137 @@
+#include "serial/port_manager.h"
+
+namespace serial {
+
+using ui::Control;
+
+void PortManager::showOpenState() {
+    m_toolkit.setCaption(Control::Command1, kOpenCaption);
+    m_toolkit.setFillColor(Control::Shape1, ui::kLampOpen);
+}
+
+void PortManager::showClosedState() {
+    m_toolkit.setCaption(Control::Command1, kClosedCaption);
+    m_toolkit.setFillColor(Control::Shape1, ui::kLampClosed);
+}
+
+std::int16_t PortManager::pickedPort() {
+    return static_cast<std::int16_t>(m_toolkit.selectedIndex(Control::Combo1) + 1);
+}
+
+bool PortManager::ProbePort(std::int16_t port) {
+    if (port == m_selectedPort && m_toolkit.caption(Control::Command1) != kClosedCaption) {
+        return false;
+    }
+    try {
+        m_device.CommPort(port);
+        m_device.PortOpen(true);
+        m_device.PortOpen(false);
+        return true;
+    } catch (const CommError& error) {
+        switch (error.number()) {
+            case comm_error::kPortNotFound:
+                m_toolkit.messageBox(kPortMissingMessage);
+                break;
+            case comm_error::kPortAlreadyOpen:
+                m_toolkit.messageBox(kPortBusyMessage);
+                break;
+            default:
+                m_toolkit.messageBox(kOtherErrorMessage);
+                break;
+        }
+        return false;
+    }
+}
+
+void PortManager::OpenPort(std::int16_t port) {
+    m_device.CommPort(port);
+    m_device.OutBufferSize(1024);
+    m_device.InBufferSize(1024);
+    m_device.InputMode(kInputModeBinary);
+    m_device.InputLen(0);
+    m_device.InBufferCount(0);
+    m_device.SThreshold(1);
+    m_device.RThreshold(1);
+    // CommSettings is still empty when start-up found no port; the line settings are fixed.
+    m_device.Settings(m_commSettings.isEmpty() ? kLineSettings : m_commSettings);
+    m_device.PortOpen(true);
+}
+
+void PortManager::openOrReport(std::int16_t port) {
+    try {
+        OpenPort(port);
+        m_openedPort = port;
+    } catch (const CommError& error) {
+        m_toolkit.messageBox(error.description());
+        showClosedState();
+        m_openedPort = 0;
+    }
+}
+
+void PortManager::Form_Load() {
+    m_toolkit.setComboText(Control::Combo1, QStringLiteral("COM1"));
+    m_selectedPort = 0;
+    if (ProbePort(1)) {
+        showOpenState();
+        m_commSettings = kLineSettings;
+        openOrReport(1);
+    } else {
+        showClosedState();
+        m_openedPort = 0;
+    }
+    m_selectedPort = 1;
+}
+
+void PortManager::Combo1_Click() {
+    const std::int16_t port = pickedPort();
+    if (port == m_selectedPort) {
+        return;
+    }
+    if (m_openedPort != 0) {
+        try {
+            m_device.PortOpen(false);
+        } catch (const CommError& error) {
+            m_toolkit.messageBox(error.description());
+        }
+    }
+    if (ProbePort(port)) {
+        showOpenState();
+        openOrReport(port);
+    } else {
+        showClosedState();
+        m_openedPort = 0;
+    }
+    m_selectedPort = port;
+}
+
+void PortManager::Command1_Click() {
+    try {
+        m_device.Settings(kLineSettings);
+        if (m_toolkit.caption(Control::Command1) == kOpenCaption) {
+            m_device.PortOpen(false);
+            showClosedState();
+            m_openedPort = 0;
+        } else {
+            const std::int16_t port = pickedPort();
+            if (ProbePort(port)) {
+                m_device.PortOpen(true);
+                showOpenState();
+                m_openedPort = port;
+            }
+        }
+    } catch (const CommError& error) {
+        m_toolkit.messageBox(error.description());
+    }
+}
+
+void PortManager::portLost() {
+    // A loss that was overtaken by the port button's close needs no word.
+    if (m_toolkit.caption(Control::Command1) != kOpenCaption) {
+        return;
+    }
+    showClosedState();
+    m_openedPort = 0;
+    m_toolkit.messageBox(m_device.CommEventDescription());
+}
+
+}  // namespace serial

@@ -1,0 +1,73 @@
+#pragma once
+
+// The one serial port of the program: opening COM1 at start-up, moving to the port the operator
+// picks in the port list, and the port button that closes and reopens it. A port is probed
+// (opened and closed again at once) before it is used, so that a missing or busy port is
+// reported by name.
+//
+// The state shows in one place, the port button's caption together with the lamp: "关闭端口"
+// and green while a port is open, "打开端口" and black while none is. The caption is also the
+// record of that state: the port button and the probe compare it.
+//
+// Where the steps below could fail without a word and leave the open state on show, they report
+// and show the closed state instead: every open uses "9600,N,8,1" even after a failed start-up
+// left CommSettings empty; a failing open at start-up or at a port change shows the device's
+// description and the closed state; a failing close at a port change is reported and the change
+// goes on; a port lost while open (an adapter pulled) shows the closed state and why, and the
+// port button opens it again once it is back.
+
+#include <QString>
+#include <cstdint>
+
+#include "serial/comm_device.h"
+#include "ui/toolkit.h"
+
+namespace serial {
+
+inline const QString kLineSettings = QStringLiteral("9600,N,8,1");
+inline const QString kOpenCaption = QStringLiteral("关闭端口");
+inline const QString kClosedCaption = QStringLiteral("打开端口");
+inline const QString kPortMissingMessage = QStringLiteral("串口不存在！");
+inline const QString kPortBusyMessage = QStringLiteral("串口已打开！");
+inline const QString kOtherErrorMessage = QStringLiteral("其它错误");
+
+class PortManager {
+public:
+    PortManager(CommDevice& MSComm1, ui::Toolkit& toolkit)
+        : m_device(MSComm1), m_toolkit(toolkit) {}
+
+    // Start-up: tries COM1.
+    void Form_Load();
+    // The operator picked an entry of the port list.
+    void Combo1_Click();
+    // The port button: closes an open port, or probes and opens the selected one.
+    void Command1_Click();
+    // Opens and closes `port` at once; false, after a message, when that fails. False without a
+    // word when `port` is the selected one and is not shown closed.
+    bool ProbePort(std::int16_t port);
+    // Configures the device and opens `port`; a failure propagates (CommError).
+    void OpenPort(std::int16_t port);
+    // The device reported that the open port went away.
+    void portLost();
+
+    const QString& CommSettings() const { return m_commSettings; }
+    std::int16_t SelectedPort() const { return m_selectedPort; }
+    std::int16_t OpenedPort() const { return m_openedPort; }
+
+private:
+    void showOpenState();
+    void showClosedState();
+    std::int16_t pickedPort();
+    // OpenPort for start-up and port changes: on failure, one message with the device's
+    // description and the closed state. The port stays closed, as opening is OpenPort's last
+    // step.
+    void openOrReport(std::int16_t port);
+
+    CommDevice& m_device;
+    ui::Toolkit& m_toolkit;
+    QString m_commSettings;
+    std::int16_t m_selectedPort = 0;
+    std::int16_t m_openedPort = 0;
+};
+
+}  // namespace serial
