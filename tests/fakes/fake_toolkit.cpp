@@ -2,30 +2,22 @@
 
 #include <algorithm>
 
-#include "codec/relay_frames.h"
+#include "ui/layout.h"
 
 namespace fakes {
 
 using ui::Control;
 
-namespace {
-
-QString frameText(codec::Frame frame) {
-    return QString::fromStdU16String(std::u16string(codec::commandText(frame)));
-}
-
-}  // namespace
-
 FakeToolkit::FakeToolkit() {
-    texts[Control::Text1] = QString();
-    texts[Control::Text4] = QStringLiteral("Text4");
-    texts[Control::on1text] = frameText(codec::Frame::Channel1On);
-    texts[Control::off1text] = frameText(codec::Frame::Channel1Off);
-    texts[Control::reverse1text] = frameText(codec::Frame::Channel1Reverse);
-    texts[Control::on2text] = frameText(codec::Frame::Channel2On);
-    texts[Control::off2text] = frameText(codec::Frame::Channel2Off);
-    texts[Control::reverse2text] = frameText(codec::Frame::Channel2Reverse);
-    captions[Control::Command1] = QStringLiteral("Command1");
+    for (const ui::ControlDesign& design : ui::kControls) {
+        const QString text =
+            QString::fromUtf16(design.text.data(), static_cast<qsizetype>(design.text.size()));
+        if (design.kind == ui::Kind::Button) {
+            captions[design.id] = text;
+        } else if (design.kind == ui::Kind::TextBox || design.kind == ui::Kind::MultiLineTextBox) {
+            texts[design.id] = text;
+        }
+    }
 }
 
 QString FakeToolkit::text(Control box) {

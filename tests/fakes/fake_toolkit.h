@@ -15,7 +15,8 @@ namespace fakes {
 
 class FakeToolkit final : public ui::Toolkit {
 public:
-    // Controls start with the window's design texts and captions.
+    // Controls start with the window's design texts and captions (the work area with its
+    // notice).
     FakeToolkit();
 
     QString text(ui::Control box) override;
