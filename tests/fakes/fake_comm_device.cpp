@@ -29,11 +29,17 @@ void FakeCommDevice::record(const QString& entry) {
         --rule->skip;
         return;
     }
-    const serial::CommError error(rule->number, rule->description);
+    const int number = rule->number;
+    const QString description = rule->description;
     if (rule->once) {
         m_rules.erase(rule);
     }
-    throw error;
+    fail(number, description);
+}
+
+void FakeCommDevice::fail(int number, const QString& description) {
+    ++errorsThrown;
+    throw serial::CommError(number, description);
 }
 
 void FakeCommDevice::failOnce(const QString& operation, int number, const QString& description,
@@ -67,16 +73,15 @@ void FakeCommDevice::PortOpen(bool value) {
         return;
     }
     if (open) {
-        throw serial::CommError(serial::comm_error::kPortAlreadyOpen,
-                                QStringLiteral("COM%1 is already open").arg(port));
+        fail(serial::comm_error::kPortAlreadyOpen,
+             QStringLiteral("COM%1 is already open").arg(port));
     }
     if (!existingPorts.contains(port)) {
-        throw serial::CommError(serial::comm_error::kPortNotFound,
-                                QStringLiteral("COM%1 does not exist").arg(port));
+        fail(serial::comm_error::kPortNotFound, QStringLiteral("COM%1 does not exist").arg(port));
     }
     if (busyPorts.contains(port)) {
-        throw serial::CommError(serial::comm_error::kPortAlreadyOpen,
-                                QStringLiteral("COM%1 is held by another program").arg(port));
+        fail(serial::comm_error::kPortAlreadyOpen,
+             QStringLiteral("COM%1 is held by another program").arg(port));
     }
     open = true;
     rxBuffer.clear();
@@ -140,10 +145,10 @@ void FakeCommDevice::Output(std::span<const std::uint8_t> bytes) {
     record(QStringLiteral("Output=") +
            QString::fromStdU16String(codec::canonicalCommandText(bytes)));
     if (!open) {
-        throw serial::CommError(serial::comm_error::kPortNotOpen, QStringLiteral("port not open"));
+        fail(serial::comm_error::kPortNotOpen, QStringLiteral("port not open"));
     }
     if (m_lost) {
-        throw serial::CommError(8102, QStringLiteral("port lost"));
+        fail(8102, QStringLiteral("port lost"));
     }
     written.insert(written.end(), bytes.begin(), bytes.end());
 }
@@ -151,7 +156,7 @@ void FakeCommDevice::Output(std::span<const std::uint8_t> bytes) {
 std::vector<std::uint8_t> FakeCommDevice::Input() {
     record(QStringLiteral("Input?"));
     if (!open) {
-        throw serial::CommError(serial::comm_error::kPortNotOpen, QStringLiteral("port not open"));
+        fail(serial::comm_error::kPortNotOpen, QStringLiteral("port not open"));
     }
     std::vector<std::uint8_t> bytes(rxBuffer.begin(), rxBuffer.end());
     bytes.insert(bytes.end(), m_arrivingDuringInput.begin(), m_arrivingDuringInput.end());

@@ -73,6 +73,8 @@ public:
     std::int16_t sThreshold = 1;
     std::int16_t rThreshold = 1;
     std::vector<std::uint8_t> written;
+    // Every error an operation threw, scripted or not.
+    int errorsThrown = 0;
     std::deque<std::uint8_t> rxBuffer;
 
 protected:
@@ -93,6 +95,7 @@ private:
 
     // Records the operation and throws if a rule says it fails.
     void record(const QString& entry);
+    [[noreturn]] void fail(int number, const QString& description);
     void deliverEvents();
 
     std::vector<Rule> m_rules;
