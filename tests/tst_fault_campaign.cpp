@@ -33,7 +33,7 @@ enum class Kind {
     Plug,        // a: port number; it exists again
     Hold,        // a: port number; another program holds it
     Free,        // a: port number; nobody else holds it
-    Fail,        // a: operation, b: error number, c: 1 = always
+    Fail,        // a: operation, b: error number; once or always
     Heal,        // no scripted failures any more
 };
 
@@ -50,7 +50,7 @@ struct Event {
     Kind kind = Kind::PortButton;
     int a = 0;
     int b = 0;
-    int c = 0;
+    bool always = false;
 };
 
 QString describe(const Event& e) {
@@ -80,7 +80,7 @@ QString describe(const Event& e) {
             return QStringLiteral("%1 fails with %2%3")
                 .arg(kOperations[e.a])
                 .arg(kNumbers[static_cast<std::size_t>(e.b)])
-                .arg(e.c ? QStringLiteral(" always") : QString());
+                .arg(e.always ? QStringLiteral(" always") : QString());
         case Kind::Heal:
             return QStringLiteral("no more failures");
     }
@@ -109,7 +109,7 @@ Event randomEvent(QRandomGenerator& random) {
         case Kind::Fail:
             e.a = random.bounded(int(kOperations.size()));
             e.b = random.bounded(int(kNumbers.size()));
-            e.c = random.bounded(5) == 0 ? 1 : 0;
+            e.always = random.bounded(5) == 0;
             break;
         default:
             break;
@@ -197,8 +197,8 @@ QString run(const std::vector<Event>& events, quint32 boxSeed) {
                         const QString& op = kOperations[e.a];
                         const int number = kNumbers[static_cast<std::size_t>(e.b)];
                         const QString text = QStringLiteral("失败 %1").arg(number);
-                        e.c ? device.failAlways(op, number, text)
-                            : device.failOnce(op, number, text);
+                        e.always ? device.failAlways(op, number, text)
+                                 : device.failOnce(op, number, text);
                         break;
                     }
                     case Kind::Heal:

@@ -51,9 +51,9 @@ void FakeCommDevice::failAlways(const QString& operation, int number, const QStr
     m_rules.push_back({operation, number, description, false, 0});
 }
 
-void FakeCommDevice::CommPort(std::int16_t value) {
-    record(QStringLiteral("CommPort=%1").arg(value));
-    port = value;
+void FakeCommDevice::CommPort(std::int16_t number) {
+    record(QStringLiteral("CommPort=%1").arg(number));
+    port = number;
 }
 
 std::int16_t FakeCommDevice::CommPort() {
@@ -61,14 +61,14 @@ std::int16_t FakeCommDevice::CommPort() {
     return port;
 }
 
-void FakeCommDevice::Settings(const QString& value) {
-    record(QStringLiteral("Settings=") + value);
-    settings = value;
+void FakeCommDevice::Settings(const QString& text) {
+    record(QStringLiteral("Settings=") + text);
+    settings = text;
 }
 
-void FakeCommDevice::PortOpen(bool value) {
-    record(QStringLiteral("PortOpen=") + boolText(value));
-    if (!value) {
+void FakeCommDevice::PortOpen(bool opening) {
+    record(QStringLiteral("PortOpen=") + boolText(opening));
+    if (!opening) {
         open = false;
         return;
     }

@@ -21,10 +21,10 @@ namespace fakes {
 
 class FakeCommDevice final : public serial::CommDevice {
 public:
-    void CommPort(std::int16_t port) override;
+    void CommPort(std::int16_t number) override;
     std::int16_t CommPort() override;
-    void Settings(const QString& settings) override;
-    void PortOpen(bool open) override;
+    void Settings(const QString& text) override;
+    void PortOpen(bool opening) override;
     bool PortOpen() override;
     void OutBufferSize(std::int16_t size) override;
     void InBufferSize(std::int16_t size) override;
