@@ -1,0 +1,392 @@
+#include "serial/linux_comm_device.h"
+
+#include <grp.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <algorithm>
+#include <cerrno>
+
+namespace serial {
+
+namespace {
+
+// The largest count InBufferCount can report.
+constexpr qsizetype kMaxCount = 32767;
+
+QString comLabel(std::int16_t port) {
+    return QStringLiteral("COM%1").arg(port);
+}
+
+// True when the operating system refuses this user reading and writing `path`.
+bool permissionDenied(const QString& path) {
+    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0 && errno == EACCES;
+}
+
+// The name of the group that owns `path`, its number when it has no name.
+QString owningGroup(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        return QStringLiteral("dialout");
+    }
+    if (const group* entry = ::getgrgid(info.st_gid); entry != nullptr) {
+        return QString::fromLocal8Bit(entry->gr_name);
+    }
+    return QString::number(info.st_gid);
+}
+
+// True when a write to `fd` would not block: the line has room, or it has hung up, which the
+// write then reports.
+bool lineTakesBytes(int fd) {
+    pollfd entry{fd, POLLOUT, 0};
+    return ::poll(&entry, 1, 0) > 0;
+}
+
+}  // namespace
+
+LinuxCommDevice::LinuxCommDevice(PortNumbering numbering, QObject* parent)
+    : QObject(parent), m_numbering(std::move(numbering)) {
+    connect(&m_port, &QSerialPort::readyRead, this, &LinuxCommDevice::takeReceivedBytes);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &LinuxCommDevice::onPortError);
+}
+
+LinuxCommDevice::~LinuxCommDevice() {
+    // The port is a member and outlives this body: nothing it does while closing may reach a
+    // half-destroyed device.
+    m_port.disconnect(this);
+    if (m_port.isOpen()) {
+        m_port.close();
+    }
+}
+
+void LinuxCommDevice::fail(int number, const QString& description) {
+    m_lastErrorDescription = description;
+    throw CommError(number, description);
+}
+
+void LinuxCommDevice::checkValue(bool valid, const char* property, qint64 value) {
+    if (!valid) {
+        fail(
+            comm_error::kInvalidPropertyValue,
+            QStringLiteral("属性 %1 的值 %2 无效。").arg(QString::fromLatin1(property)).arg(value));
+    }
+}
+
+void LinuxCommDevice::CommPort(std::int16_t port) {
+    m_commPort = port;
+}
+
+std::int16_t LinuxCommDevice::CommPort() {
+    return m_commPort;
+}
+
+void LinuxCommDevice::Settings(const QString& settings) {
+    const std::optional<LineSettings> parsed = parseLineSettings(settings);
+    if (!parsed) {
+        fail(comm_error::kInvalidPropertyValue,
+             QStringLiteral(
+                 "无效的串口设置“%1”：应为“波特率,校验位,数据位,停止位”，例如“9600,N,8,1”；"
+                 "校验位为 N、E、O、M 或 S，数据位为 5 到 8，停止位为 1、"
+                 "1.5（仅用于 5 位数据位）或 2（仅用于 6 到 8 位数据位）。")
+                 .arg(settings));
+    }
+    if (m_state == State::Open && !applyLineSettings(*parsed)) {
+        const QString reason = m_port.errorString();
+        applyLineSettings(m_settings);
+        fail(comm_error::kSettingsNotApplied,
+             QStringLiteral("无法把串口设置“%1”应用到 %2：%3。").arg(settings, m_openPath, reason));
+    }
+    m_settings = *parsed;
+}
+
+bool LinuxCommDevice::applyLineSettings(const LineSettings& settings) {
+    // Qt offers 1.5 stop bits on Windows only. A UART sends 1.5 stop bits where it would send two
+    // when the characters have 5 data bits, the only size 1.5 is accepted with, so ask for two.
+    const QSerialPort::StopBits stopBits =
+        settings.stopBits == QSerialPort::OneAndHalfStop ? QSerialPort::TwoStop : settings.stopBits;
+    return m_port.setBaudRate(settings.baudRate) && m_port.setDataBits(settings.dataBits) &&
+           m_port.setParity(settings.parity) && m_port.setStopBits(stopBits) &&
+           m_port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+void LinuxCommDevice::PortOpen(bool open) {
+    if (!open) {
+        closePort();
+        return;
+    }
+    if (m_state != State::Closed) {
+        fail(comm_error::kPortAlreadyOpen,
+             QStringLiteral("串口 %1（%2）已经打开。").arg(comLabel(m_openPort), m_openPath));
+    }
+    const QString path = m_numbering.resolve(m_commPort);
+    if (path.isEmpty()) {
+        fail(comm_error::kPortNotFound,
+             QStringLiteral("串口 %1 不存在：本机没有与它对应的串口设备。")
+                 .arg(comLabel(m_commPort)));
+    }
+    if (!QFileInfo::exists(path)) {
+        fail(comm_error::kPortNotFound,
+             QStringLiteral("串口 %1 不存在：设备 %2 不存在。").arg(comLabel(m_commPort), path));
+    }
+    m_port.setPortName(path);
+    // On a closed port Qt only remembers the settings; its open applies them.
+    applyLineSettings(m_settings);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        failOpen(path);
+    }
+    if (!m_port.clear(QSerialPort::AllDirections)) {
+        const QString reason = m_port.errorString();
+        m_port.close();
+        fail(comm_error::kOpenFailed,
+             QStringLiteral("无法打开串口 %1（%2）：%3。").arg(comLabel(m_commPort), path, reason));
+    }
+    m_received.clear();
+    m_openPort = m_commPort;
+    m_openPath = path;
+    m_state = State::Open;
+}
+
+void LinuxCommDevice::failOpen(const QString& path) {
+    const QString port = comLabel(m_commPort);
+    const QString reason = m_port.errorString();
+    switch (m_port.error()) {
+        case QSerialPort::DeviceNotFoundError:
+            fail(comm_error::kPortNotFound,
+                 QStringLiteral("串口 %1 不存在：设备 %2 不存在（%3）。").arg(port, path, reason));
+        case QSerialPort::PermissionError:
+            if (permissionDenied(path)) {
+                fail(comm_error::kPermissionDenied,
+                     QStringLiteral(
+                         "没有权限打开串口 %1（%2）：%3。请把当前用户加入拥有该设备的用户组"
+                         "“%4”（串口设备通常属于 dialout 组），例如执行 "
+                         "sudo usermod -aG %4 用户名，然后重新登录。")
+                         .arg(port, path, qt_error_string(EACCES), owningGroup(path)));
+            }
+            fail(comm_error::kPortAlreadyOpen,
+                 QStringLiteral("串口 %1（%2）已被其他程序占用：%3。").arg(port, path, reason));
+        default:
+            fail(comm_error::kOpenFailed,
+                 QStringLiteral("无法打开串口 %1（%2）：%3。").arg(port, path, reason));
+    }
+}
+
+bool LinuxCommDevice::PortOpen() {
+    return m_state != State::Closed;
+}
+
+void LinuxCommDevice::closePort() {
+    if (m_state == State::Closed) {
+        return;
+    }
+    if (m_port.isOpen()) {
+        m_port.close();
+    }
+    m_state = State::Closed;
+    m_received.clear();
+    m_receiveEventPending = false;
+    m_receiveEventHeld = false;
+    m_lossEventHeld = false;
+    ++m_session;
+    m_openPort = 0;
+    m_openPath.clear();
+}
+
+void LinuxCommDevice::OutBufferSize(std::int16_t size) {
+    checkValue(size >= 1, "OutBufferSize", size);
+}
+
+void LinuxCommDevice::InBufferSize(std::int16_t size) {
+    checkValue(size >= 1, "InBufferSize", size);
+}
+
+void LinuxCommDevice::InputMode(std::int32_t mode) {
+    checkValue(mode == kInputModeText || mode == kInputModeBinary, "InputMode", mode);
+}
+
+void LinuxCommDevice::InputLen(std::int16_t length) {
+    checkValue(length >= 0, "InputLen", length);
+}
+
+void LinuxCommDevice::InBufferCount(std::int16_t count) {
+    if (count != 0 || m_state == State::Closed) {
+        return;
+    }
+    m_received.clear();
+    if (m_state == State::Open) {
+        m_port.clear(QSerialPort::Input);
+    }
+}
+
+std::int16_t LinuxCommDevice::InBufferCount() {
+    if (m_state == State::Closed) {
+        return 0;
+    }
+    if (m_state == State::Open) {
+        m_received.append(m_port.readAll());
+    }
+    return static_cast<std::int16_t>(std::min(m_received.size(), kMaxCount));
+}
+
+void LinuxCommDevice::OutBufferCount(std::int16_t count) {
+    if (count == 0 && m_state == State::Open) {
+        m_port.clear(QSerialPort::Output);
+    }
+}
+
+void LinuxCommDevice::SThreshold(std::int16_t threshold) {
+    checkValue(threshold >= 0, "SThreshold", threshold);
+}
+
+void LinuxCommDevice::RThreshold(std::int16_t threshold) {
+    checkValue(threshold >= 0, "RThreshold", threshold);
+    m_rThreshold = threshold;
+    queueReceiveEvent();
+}
+
+void LinuxCommDevice::Output(std::span<const std::uint8_t> bytes) {
+    if (m_state == State::Closed) {
+        fail(comm_error::kPortNotOpen,
+             QStringLiteral("串口 %1 未打开。").arg(comLabel(m_commPort)));
+    }
+    if (m_state == State::Draining) {
+        fail(comm_error::kPortLost, m_lossDescription);
+    }
+    if (bytes.empty()) {
+        return;
+    }
+    const auto size = static_cast<qint64>(bytes.size());
+    if (m_port.write(reinterpret_cast<const char*>(bytes.data()), size) != size) {
+        fail(comm_error::kWriteFailed,
+             QStringLiteral("向串口 %1 写入数据失败：%2。").arg(m_openPath, m_port.errorString()));
+    }
+    // Qt reports a full line as a resource error, the same error as a line gone; pushing only
+    // when the line has room keeps the one from passing for the other. Bytes the line cannot
+    // take now go out as soon as it can.
+    if (lineTakesBytes(m_port.handle())) {
+        m_port.flush();
+    }
+    if (m_state != State::Open) {
+        fail(comm_error::kPortLost, m_lossDescription);
+    }
+}
+
+std::vector<std::uint8_t> LinuxCommDevice::Input() {
+    if (m_state == State::Closed) {
+        fail(comm_error::kPortNotOpen,
+             QStringLiteral("串口 %1 未打开。").arg(comLabel(m_commPort)));
+    }
+    if (m_state == State::Open) {
+        m_received.append(m_port.readAll());
+    }
+    const QByteArray bytes = std::exchange(m_received, QByteArray());
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    return std::vector<std::uint8_t>(data, data + bytes.size());
+}
+
+std::int16_t LinuxCommDevice::CommEvent() {
+    return m_commEvent;
+}
+
+QString LinuxCommDevice::CommEventDescription() {
+    return m_eventDescription;
+}
+
+void LinuxCommDevice::takeReceivedBytes() {
+    m_received.append(m_port.readAll());
+    queueReceiveEvent();
+}
+
+void LinuxCommDevice::onPortError(QSerialPort::SerialPortError error) {
+    // Errors of an open or a settings write are the operation's to report.
+    const bool lineError = error == QSerialPort::ReadError || error == QSerialPort::WriteError ||
+                           error == QSerialPort::ResourceError;
+    if (m_state == State::Open && lineError) {
+        losePort();
+    }
+}
+
+void LinuxCommDevice::losePort() {
+    m_received.append(m_port.readAll());
+    m_lossDescription =
+        QStringLiteral("串口 %1 已断开（设备被拔出或对方挂断），端口已关闭。").arg(m_openPath);
+    // Closing from inside Qt's error report is how Qt's own examples handle a vanished port; it
+    // stops the notifiers before the event loop can turn again.
+    m_port.close();
+    m_state = State::Draining;
+    queueReceiveEvent();
+    QMetaObject::invokeMethod(
+        this, [this, session = m_session] { deliverLossEvent(session); }, Qt::QueuedConnection);
+}
+
+bool LinuxCommDevice::receiveEventDue() const {
+    if (m_rThreshold < 1) {
+        return false;
+    }
+    switch (m_state) {
+        case State::Open:
+            return m_received.size() >= m_rThreshold;
+        case State::Draining:
+            return !m_received.isEmpty();
+        case State::Closed:
+            break;
+    }
+    return false;
+}
+
+void LinuxCommDevice::queueReceiveEvent() {
+    if (m_receiveEventPending || !receiveEventDue()) {
+        return;
+    }
+    m_receiveEventPending = true;
+    QMetaObject::invokeMethod(
+        this, [this, session = m_session] { deliverReceiveEvent(session); }, Qt::QueuedConnection);
+}
+
+void LinuxCommDevice::deliverReceiveEvent(quint64 session) {
+    if (session != m_session) {
+        return;
+    }
+    if (eventsHeld()) {
+        m_receiveEventHeld = true;
+        return;
+    }
+    m_receiveEventPending = false;
+    if (!receiveEventDue()) {
+        return;
+    }
+    m_commEvent = kComEvReceive;
+    raiseOnComm();
+}
+
+void LinuxCommDevice::deliverLossEvent(quint64 session) {
+    if (session != m_session) {
+        return;
+    }
+    if (eventsHeld()) {
+        m_lossEventHeld = true;
+        return;
+    }
+    closePort();
+    m_commEvent = kComEvPortLost;
+    m_eventDescription = m_lossDescription;
+    raiseOnComm();
+}
+
+void LinuxCommDevice::eventsReleased() {
+    // Queued again in the order they came up: the bytes before the loss.
+    if (std::exchange(m_receiveEventHeld, false)) {
+        QMetaObject::invokeMethod(
+            this, [this, session = m_session] { deliverReceiveEvent(session); },
+            Qt::QueuedConnection);
+    }
+    if (std::exchange(m_lossEventHeld, false)) {
+        QMetaObject::invokeMethod(
+            this, [this, session = m_session] { deliverLossEvent(session); }, Qt::QueuedConnection);
+    }
+}
+
+}  // namespace serial

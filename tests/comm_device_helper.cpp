@@ -1,0 +1,58 @@
+// A second program for the device tests, run by tst_linux_comm_device as a child process: a port
+// is "held by another program" only when another process holds it, and permissions and the
+// line's exclusive flag hold only for a user who is not root.
+//
+//   comm_device_helper open PATH   opens PATH through LinuxCommDevice (as COM1) and closes it
+//                                  again; prints the error number, 0 when it opened, on one line
+//                                  and the description on the next
+//   comm_device_helper hold PATH   opens PATH with a plain QSerialPort, as any Qt program would,
+//                                  prints "held" and keeps the port until its input closes
+
+#include <QCoreApplication>
+#include <QSerialPort>
+#include <cstdio>
+#include <iostream>
+
+#include "serial/linux_comm_device.h"
+
+namespace {
+
+int openOnce(const QString& path) {
+    serial::LinuxCommDevice device(serial::PortNumbering({{1, path}}));
+    try {
+        device.PortOpen(true);
+        device.PortOpen(false);
+    } catch (const serial::CommError& error) {
+        std::cout << error.number() << '\n' << error.description().toStdString() << std::endl;
+        return 0;
+    }
+    std::cout << 0 << '\n' << std::endl;
+    return 0;
+}
+
+int hold(const QString& path) {
+    QSerialPort port(path);
+    if (!port.open(QIODevice::ReadWrite)) {
+        std::cout << "failed: " << port.errorString().toStdString() << std::endl;
+        return 1;
+    }
+    std::cout << "held" << std::endl;
+    while (std::getchar() != EOF) {
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() == 3 && arguments[1] == u"open") {
+        return openOnce(arguments[2]);
+    }
+    if (arguments.size() == 3 && arguments[1] == u"hold") {
+        return hold(arguments[2]);
+    }
+    std::cerr << "usage: comm_device_helper open|hold PATH" << std::endl;
+    return 2;
+}
