@@ -1134,7 +1134,9 @@ void LogView::retireLayouts() {
     const int keepFrom = blockCount() - kKeepLaidOut;
     QList<int> kept;
     QList<std::pair<int, int>> lineCounts;
-    const QSignalBlocker quiet(document()->documentLayout());
+    // The text stays as it is: neither the document nor its layout tells anyone.
+    const QSignalBlocker quietDocument(document());
+    const QSignalBlocker quietLayout(document()->documentLayout());
     QTextCursor cursor(document());
     for (const int number : std::as_const(m_laidOut)) {
         if (number < 0 || number >= blockCount()) {
