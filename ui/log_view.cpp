@@ -35,6 +35,8 @@ constexpr int kKeepLaidOut = 2;
 constexpr int kMaxDebts = 8;
 // Appended text reaches the document at most once per frame.
 constexpr qint64 kFrameMs = 16;
+// The end reads read pieces up to this size character by character.
+constexpr qsizetype kShortPiece = 64;
 // Rows at least this wide are not wrapped: the layout has no width yet.
 constexpr qreal kUnwrapped = 1e7;
 
@@ -103,6 +105,29 @@ void appendBlock(QString& out, const QTextBlock& block) {
         out += kCrLf;
     }
     appendTrueText(out, block.text());
+}
+
+// Up to `limit` characters of the start or the end of `block` as the caller sees them, with the
+// line break in front when the whole block is taken. Short pieces are read character by
+// character, so that reading a few characters does not copy the block.
+QString blockPiece(const QTextBlock& block, qsizetype limit, bool fromStart) {
+    const int length = block.length() - 1;
+    QString piece;
+    if (limit >= length || limit > kShortPiece) {
+        appendBlock(piece, block);
+        return fromStart ? piece.left(limit) : piece.right(limit);
+    }
+    const QTextDocument* document = block.document();
+    const int first = block.position() + (fromStart ? 0 : length - static_cast<int>(limit));
+    for (int at = first; at < first + limit; ++at) {
+        const QChar c = document->characterAt(at);
+        if (c == kStoredBreak) {
+            piece += kCrLf;
+        } else {
+            piece += c;
+        }
+    }
+    return fromStart ? piece.left(limit) : piece.right(limit);
 }
 
 // `count`, one more when it would end between the two halves of a surrogate pair.
@@ -238,12 +263,11 @@ QString LogView::textStart(qsizetype count) const {
     QString result;
     for (QTextBlock block = document()->begin(); block.isValid() && result.size() < count;
          block = block.next()) {
-        appendBlock(result, block);
+        result += blockPiece(block, count - result.size(), true);
     }
     if (result.size() < count) {
         result += pending().first(std::min(pending().size(), count - result.size()));
     }
-    result.truncate(std::max<qsizetype>(count, 0));
     return result;
 }
 
@@ -254,15 +278,13 @@ QString LogView::textEnd(qsizetype count) const {
     if (pending().size() >= count) {
         return pending().last(count).toString();
     }
-    // Block texts from the end, each with the break in front of it.
+    // Pieces from the end, each block's with the break in front of it once it is whole.
     QList<QString> pieces;
     qsizetype gathered = pending().size();
     for (QTextBlock block = document()->lastBlock(); block.isValid() && gathered < count;
          block = block.previous()) {
-        QString piece;
-        appendBlock(piece, block);
-        gathered += piece.size();
-        pieces.append(piece);
+        pieces.append(blockPiece(block, count - gathered, false));
+        gathered += pieces.last().size();
     }
     QString result;
     result.reserve(gathered);
