@@ -1,0 +1,768 @@
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QPlainTextDocumentLayout>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <memory>
+
+#include "ui/log_view.h"
+
+using ui::LogView;
+
+namespace {
+
+const QSize kWorkArea{465, 125};
+const QSize kReceivedBox{81, 41};
+
+// " 00 01 02 ..." as the receive handler appends received bytes.
+QString receivedBytes(int count, int first = 0) {
+    QString text;
+    text.reserve(qsizetype{3} * count);
+    for (int i = 0; i < count; ++i) {
+        text += QStringLiteral(" %1").arg((first + i) % 256, 2, 16, QChar(u'0')).toUpper();
+    }
+    return text;
+}
+
+// Entries that occur once each: " E000000 E000001 ...", so that a piece of the text can be found.
+QString numberedEntries(int count) {
+    QString text;
+    for (int i = 0; i < count; ++i) {
+        text += QStringLiteral(" E%1").arg(i, 6, 10, QChar(u'0'));
+    }
+    return text;
+}
+
+// Short send and reply lines as the work area logs them.
+QString sendsAndReplies(int sends, int replyBytes) {
+    QString text;
+    for (int i = 0; i < sends; ++i) {
+        text += QStringLiteral("\r\n发出数据:A0 01 03 A4\r\n-->收到数据:") +
+                receivedBytes(replyBytes, i);
+    }
+    return text;
+}
+
+// The toolkit's definition of the end operations on a plain string.
+struct Model {
+    QString text;
+
+    static QString normalized(QStringView text) {
+        QString result;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (c == u'\r' || c == u'\n' || c == QChar::LineSeparator ||
+                c == QChar::ParagraphSeparator) {
+                result += u"\r\n";
+                if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+                    ++i;
+                }
+            } else if (c == QChar(0xFDD0) || c == QChar(0xFDD1)) {
+                result += QChar::ReplacementCharacter;
+            } else {
+                result += c;
+            }
+        }
+        return result;
+    }
+    // A count that ends inside a CR LF break takes the whole break.
+    qsizetype widened(qsizetype count, bool fromStart) const {
+        count = std::min(count, text.size());
+        const qsizetype boundary = fromStart ? count : text.size() - count;
+        const bool splits = boundary > 0 && boundary < text.size() && text[boundary - 1] == u'\r' &&
+                            text[boundary] == u'\n';
+        return splits ? count + 1 : count;
+    }
+    void append(QStringView piece) { text += normalized(piece); }
+    void removeStart(qsizetype count) {
+        if (count > 0) {
+            text.remove(0, widened(count, true));
+        }
+    }
+    void removeEnd(qsizetype count) {
+        if (count > 0) {
+            text.chop(widened(count, false));
+        }
+    }
+};
+
+// Counts the paints of a widget.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+std::unique_ptr<LogView> shownView(LogView::Mode mode, QSize size) {
+    auto view = std::make_unique<LogView>(mode);
+    view->resize(size);
+    view->show();
+    return view;
+}
+
+// Appends in pieces the size of receive events, now and then letting the view show what it has,
+// and waits until it shows all of it. After an append the view always has text to show, so a
+// change of its document follows.
+void appendShown(LogView& view, QStringView text, qsizetype piece = 3072) {
+    for (qsizetype at = 0; at < text.size(); at += piece) {
+        const bool last = at + piece >= text.size();
+        const bool settle = last || (at / piece) % 16 == 15;
+        QSignalSpy changed(&view, &QPlainTextEdit::textChanged);
+        view.appendText(text.sliced(at, std::min(piece, text.size() - at)));
+        if (settle) {
+            QTRY_VERIFY(!changed.isEmpty());
+        }
+    }
+}
+
+void layOutAll(const QPlainTextEdit& edit) {
+    auto* layout = qobject_cast<QPlainTextDocumentLayout*>(edit.document()->documentLayout());
+    for (QTextBlock block = edit.document()->begin(); block.isValid(); block = block.next()) {
+        layout->ensureBlockLayout(block);
+    }
+}
+
+// The rows the box shows, each as the characters it holds (the line break that ends a row is no
+// character of it).
+QStringList rows(const QPlainTextEdit& edit) {
+    layOutAll(edit);
+    QStringList result;
+    for (QTextBlock block = edit.document()->begin(); block.isValid(); block = block.next()) {
+        const QTextLayout* layout = block.layout();
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            QString row = block.text().mid(line.textStart(), line.textLength());
+            if (row.endsWith(QChar::LineSeparator)) {
+                row.chop(1);
+            }
+            result.append(row);
+        }
+    }
+    return result;
+}
+
+// A plain QPlainTextEdit showing `text` the way Qt shows it: each line one paragraph.
+std::unique_ptr<QPlainTextEdit> reference(const LogView& view, const QString& text) {
+    auto edit = std::make_unique<QPlainTextEdit>();
+    edit->setFont(view.font());
+    edit->setVerticalScrollBarPolicy(view.verticalScrollBarPolicy());
+    edit->setHorizontalScrollBarPolicy(view.horizontalScrollBarPolicy());
+    edit->resize(view.size());
+    edit->setPlainText(text);
+    edit->show();
+    return edit;
+}
+
+// Whether `caret` stands in a block with display-only breaks on both sides.
+bool isInTheMiddle(const QPlainTextEdit& edit, const QTextCursor& caret) {
+    const QTextBlock block = caret.block();
+    return block != edit.document()->begin() && block.next().isValid() &&
+           block.next().next().isValid();
+}
+
+// The document position of the first character of `needle`, which occurs once.
+int positionOf(const QPlainTextEdit& edit, const QString& needle) {
+    return edit.document()->find(needle).selectionStart();
+}
+
+}  // namespace
+
+class TestLogView : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+
+    // --- Reading back ------------------------------------------------------------------------
+
+    void readsBackWhatWasAppended_data() {
+        QTest::addColumn<LogView::Mode>("mode");
+        QTest::addColumn<QString>("text");
+
+        const QString longLine =
+            QStringLiteral("\r\n发出数据:A0 01 03 A4\r\n-->收到数据:") + receivedBytes(1024 * 1024);
+        QTest::newRow("one line of 3 MB") << LogView::Mode::MultiLine << longLine;
+        QTest::newRow("one line of 3 MB, one-line box") << LogView::Mode::OneLine << longLine;
+        QTest::newRow("many short lines") << LogView::Mode::MultiLine << sendsAndReplies(4000, 8);
+        QTest::newRow("empty lines and a final break")
+            << LogView::Mode::MultiLine
+            << QStringLiteral("\r\n\r\nA\r\n\r\n") + receivedBytes(5000) +
+                   QStringLiteral("\r\n\r\n");
+        QTest::newRow("surrogate pairs and control characters")
+            << LogView::Mode::MultiLine
+            << QStringLiteral("\U0001F600").repeated(3000) + QStringLiteral("\t\x01\x7F ") +
+                   receivedBytes(2000);
+    }
+
+    void readsBackWhatWasAppended() {
+        QFETCH(LogView::Mode, mode);
+        QFETCH(QString, text);
+        const auto view =
+            shownView(mode, mode == LogView::Mode::OneLine ? kReceivedBox : kWorkArea);
+        appendShown(*view, text);
+        QCOMPARE(view->text(), text);
+        QCOMPARE(view->textStart(5000), text.left(5000));
+        QCOMPARE(view->textEnd(5000), text.right(5000));
+        QCOMPARE(view->textEnd(text.size() + 10), text);
+        QVERIFY2(view->blockCount() > text.size() / 4096, "long text is held in bounded blocks");
+    }
+
+    void hiddenViewKeepsTextAndShowsItLater() {
+        LogView view(LogView::Mode::MultiLine);
+        view.resize(kWorkArea);
+        const QString text = QStringLiteral("-->收到数据:") + receivedBytes(20000);
+        for (qsizetype at = 0; at < text.size(); at += 3072) {
+            view.appendText(
+                QStringView(text).sliced(at, std::min<qsizetype>(3072, text.size() - at)));
+        }
+        QCOMPARE(view.text(), text);
+        view.removeEnd(4);
+        QCOMPARE(view.textEnd(6), text.chopped(4).right(6));
+        view.appendText(u" XX");
+        view.show();
+        const QString shown = text.chopped(4) + QStringLiteral(" XX");
+        QCOMPARE(view.text(), shown);
+        const auto expected = reference(view, shown);
+        QCOMPARE(rows(view), rows(*expected));
+    }
+
+    // --- The end operations against the toolkit's definition ----------------------------------
+
+    void endOperations_data() {
+        QTest::addColumn<QString>("initial");
+        QTest::addColumn<QStringList>("operations");
+
+        const QString longLine = receivedBytes(4000);
+        QTest::newRow("remove the end inside a CR LF")
+            << QStringLiteral("ab\r\ncd") << QStringList{"end 3", "end 1"};
+        QTest::newRow("remove the start inside a CR LF")
+            << QStringLiteral("ab\r\ncd") << QStringList{"start 3", "start 1"};
+        QTest::newRow("remove exactly up to a break")
+            << QStringLiteral("ab\r\ncd\r\n") << QStringList{"end 2", "start 2", "end 3"};
+        QTest::newRow("remove across display-only breaks")
+            << longLine << QStringList{"end 5000", "start 4000", "end 1", "start 1"};
+        QTest::newRow("remove to the exact end of a block")
+            << longLine << QStringList{"start 1023", "start 1", "end 1023", "end 2"};
+        QTest::newRow("counts beyond the text")
+            << QStringLiteral("abc") << QStringList{"end 10", "append x", "start 99"};
+        QTest::newRow("zero and negative counts")
+            << QStringLiteral("abc") << QStringList{"end 0", "start 0", "end -5", "start -1"};
+        QTest::newRow("append breaks one call at a time")
+            << QStringLiteral("a") << QStringList{"append \r", "append \n", "append b\r\n"};
+        QTest::newRow("remove appended text before it is shown")
+            << longLine << QStringList{"append \r\nxyz", "end 4", "end 1", "append q"};
+        QTest::newRow("trim a leading space as the receive handler does")
+            << QStringLiteral(" ") + longLine << QStringList{"start 1", "append  0A"};
+    }
+
+    void endOperations() {
+        QFETCH(QString, initial);
+        QFETCH(QStringList, operations);
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        Model model;
+        view->setText(initial);
+        model.text = Model::normalized(initial);
+        for (const QString& operation : operations) {
+            const QString name = operation.section(u' ', 0, 0);
+            const QString argument = operation.section(u' ', 1);
+            if (name == u"append") {
+                view->appendText(argument);
+                model.append(argument);
+            } else if (name == u"start") {
+                view->removeStart(argument.toLongLong());
+                model.removeStart(argument.toLongLong());
+            } else {
+                view->removeEnd(argument.toLongLong());
+                model.removeEnd(argument.toLongLong());
+            }
+            QCOMPARE(view->text(), model.text);
+            QCoreApplication::processEvents();
+            QCOMPARE(view->text(), model.text);
+        }
+        for (const qsizetype count : {0, 1, 2, 3, 1500, 5000}) {
+            QCOMPARE(view->textStart(count), model.text.left(count));
+            QCOMPARE(view->textEnd(count), model.text.right(count));
+        }
+    }
+
+    void randomEditsMatchTheModel_data() {
+        QTest::addColumn<LogView::Mode>("mode");
+        QTest::addColumn<quint32>("seed");
+        QTest::newRow("work area") << LogView::Mode::MultiLine << quint32(20260607);
+        QTest::newRow("received-bytes box") << LogView::Mode::OneLine << quint32(77);
+    }
+
+    void randomEditsMatchTheModel() {
+        QFETCH(LogView::Mode, mode);
+        QFETCH(quint32, seed);
+        const auto view =
+            shownView(mode, mode == LogView::Mode::OneLine ? kReceivedBox : kWorkArea);
+        QRandomGenerator random(seed);
+        const QStringList pieces{
+            receivedBytes(1024),
+            QStringLiteral("\r\n"),
+            QStringLiteral("\r"),
+            QStringLiteral("\n"),
+            QStringLiteral("\r\n-->收到数据:"),
+            QStringLiteral("\U0001F600"),
+            QString(QChar(0xD800)),
+            QStringLiteral(" 0A"),
+            receivedBytes(3000, 7),
+            QString(),
+            QStringLiteral("\u2028\u2029"),
+        };
+        Model model;
+        for (int step = 0; step < 1500; ++step) {
+            QString done;
+            const qsizetype count = random.bounded(2) == 0 ? qsizetype(random.bounded(4))
+                                                           : qsizetype(random.bounded(6000));
+            switch (random.bounded(10)) {
+                case 0:
+                    view->removeStart(count);
+                    model.removeStart(count);
+                    done = QStringLiteral("removeStart(%1)").arg(count);
+                    break;
+                case 1:
+                case 2:
+                    view->removeEnd(count);
+                    model.removeEnd(count);
+                    done = QStringLiteral("removeEnd(%1)").arg(count);
+                    break;
+                case 3:
+                    QCoreApplication::processEvents();
+                    done = QStringLiteral("events");
+                    break;
+                case 4:
+                    if (random.bounded(20) == 0) {
+                        const QString text =
+                            pieces.at(random.bounded(int(pieces.size()))).repeated(3);
+                        view->setText(text);
+                        model.text = Model::normalized(text);
+                        done = QStringLiteral("setText");
+                        break;
+                    }
+                    [[fallthrough]];
+                default: {
+                    const QString& piece = pieces.at(random.bounded(int(pieces.size())));
+                    view->appendText(piece);
+                    model.append(piece);
+                    done = QStringLiteral("appendText(%1 characters)").arg(piece.size());
+                }
+            }
+            const QByteArray where =
+                QStringLiteral("seed %1, step %2: %3").arg(seed).arg(step).arg(done).toUtf8();
+            QVERIFY2(view->text() == model.text, where.constData());
+            QVERIFY2(view->textStart(count) == model.text.left(count), where.constData());
+            QVERIFY2(view->textEnd(count) == model.text.right(count), where.constData());
+        }
+    }
+
+    void setTextNormalizesLineBreaks_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("CR LF") << QStringLiteral("a\r\nb") << QStringLiteral("a\r\nb");
+        QTest::newRow("lone CR") << QStringLiteral("a\rb") << QStringLiteral("a\r\nb");
+        QTest::newRow("lone LF") << QStringLiteral("a\nb") << QStringLiteral("a\r\nb");
+        QTest::newRow("CR CR LF") << QStringLiteral("a\r\r\nb") << QStringLiteral("a\r\n\r\nb");
+        QTest::newRow("LF CR") << QStringLiteral("\n\r") << QStringLiteral("\r\n\r\n");
+        QTest::newRow("trailing CR") << QStringLiteral("a\r") << QStringLiteral("a\r\n");
+        QTest::newRow("Unicode separators")
+            << QStringLiteral("a\u2028b\u2029c") << QStringLiteral("a\r\nb\r\nc");
+        QTest::newRow("characters the document keeps for itself")
+            << QStringLiteral("a\uFDD0b\uFDD1") << QStringLiteral("a\uFFFDb\uFFFD");
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("lone surrogates")
+            << QStringLiteral("\xD800x\xDC00") << QStringLiteral("\xD800x\xDC00");
+    }
+
+    void setTextNormalizesLineBreaks() {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        view->setText(text);
+        QCOMPARE(view->text(), expected);
+        view->setText(receivedBytes(3000) + text);
+        QCOMPARE(view->text(), receivedBytes(3000) + expected);
+    }
+
+    // --- What the operator sees --------------------------------------------------------------
+
+    void wrapsLikeOneParagraph_data() {
+        QTest::addColumn<LogView::Mode>("mode");
+        QTest::addColumn<QString>("text");
+
+        const QString reply = QStringLiteral("\r\n-->收到数据:") + receivedBytes(20000);
+        const QString longWord = QStringLiteral("x ") + QString(6000, u'W') + receivedBytes(900);
+        QTest::newRow("one reply line") << LogView::Mode::MultiLine << reply;
+        QTest::newRow("one reply line, one-line box") << LogView::Mode::OneLine << reply;
+        QTest::newRow("short lines") << LogView::Mode::MultiLine << sendsAndReplies(300, 16);
+        QTest::newRow("a word longer than rows") << LogView::Mode::MultiLine << longWord;
+        QTest::newRow("a word longer than rows, one-line box")
+            << LogView::Mode::OneLine << longWord;
+        QTest::newRow("ends with a line break")
+            << LogView::Mode::MultiLine << receivedBytes(3000) + QStringLiteral("\r\n");
+    }
+
+    void wrapsLikeOneParagraph() {
+        QFETCH(LogView::Mode, mode);
+        QFETCH(QString, text);
+        const auto view =
+            shownView(mode, mode == LogView::Mode::OneLine ? kReceivedBox : kWorkArea);
+        appendShown(*view, text);
+        QVERIFY(view->blockCount() > 4);
+        const auto expected = reference(*view, text);
+        QCOMPARE(rows(*view), rows(*expected));
+    }
+
+    void showsTheSamePixelsAsOneParagraph() {
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        const QString text = receivedBytes(12000);
+        appendShown(*view, text);
+        const auto expected = reference(*view, text);
+        layOutAll(*expected);
+        // No caret: which box blinks it when is no matter here.
+        view->setCursorWidth(0);
+        expected->setCursorWidth(0);
+        QScrollBar* ours = view->verticalScrollBar();
+        QScrollBar* theirs = expected->verticalScrollBar();
+        QTRY_COMPARE(ours->maximum(), theirs->maximum());
+        for (const int value : {0, theirs->maximum() / 3, theirs->maximum()}) {
+            ours->setValue(value);
+            theirs->setValue(value);
+            QCOMPARE(view->viewport()->grab().toImage(), expected->viewport()->grab().toImage());
+        }
+    }
+
+    void keepsRowsThroughEditsInTheMiddle() {
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        QString text = QStringLiteral("-->收到数据:") + numberedEntries(5000);
+        appendShown(*view, text);
+        view->setFocus();
+        QTextCursor caret = view->textCursor();
+        caret.setPosition(positionOf(*view, QStringLiteral("E002000")));
+        view->setTextCursor(caret);
+        QVERIFY(isInTheMiddle(*view, caret));
+        QTest::keyClicks(view.get(), QStringLiteral("WIDE ONE"));
+        text.insert(text.indexOf(QStringLiteral("E002000")), QStringLiteral("WIDE ONE"));
+        QCOMPARE(view->text(), text);
+        QCOMPARE(rows(*view), rows(*reference(*view, text)));
+
+        view->removeStart(9);
+        text.remove(0, 9);
+        QCOMPARE(view->text(), text);
+        QCOMPARE(rows(*view), rows(*reference(*view, text)));
+    }
+
+    void realignsLongLinesOverLaterAppends() {
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        QString text = QStringLiteral("-->收到数据:") + numberedEntries(40000);
+        appendShown(*view, text);
+        view->removeStart(9);
+        text.remove(0, 9);
+        QCOMPARE(view->text(), text);
+        QVERIFY(rows(*view) != rows(*reference(*view, text)));
+        for (int event = 0; event < 200 && rows(*view) != rows(*reference(*view, text)); ++event) {
+            appendShown(*view, u" FF");
+            text += QStringLiteral(" FF");
+        }
+        QCOMPARE(rows(*view), rows(*reference(*view, text)));
+    }
+
+    // --- Editing across display-only breaks --------------------------------------------------
+
+    void editsAcrossADisplayOnlyBreak_data() {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QString>("insert");
+        QTest::addColumn<int>("removed");
+
+        // Keys pressed at the start of the second block; the change to the text is `removed`
+        // characters from `from` (relative to the break) replaced by `insert`.
+        QTest::newRow("Backspace") << QStringLiteral("Backspace") << -1 << QString() << 1;
+        QTest::newRow("one step left, then Delete")
+            << QStringLiteral("Left Delete") << -1 << QString() << 1;
+        QTest::newRow("Delete") << QStringLiteral("Delete") << 0 << QString() << 1;
+        QTest::newRow("typing") << QStringLiteral("Z") << 0 << QStringLiteral("Z") << 0;
+        QTest::newRow("Enter") << QStringLiteral("Return") << 0 << QStringLiteral("\r\n") << 0;
+        QTest::newRow("one step left over the break")
+            << QStringLiteral("Left Q") << -1 << QStringLiteral("Q") << 0;
+        QTest::newRow("one step right over the break")
+            << QStringLiteral("Left Right Q") << 0 << QStringLiteral("Q") << 0;
+        QTest::newRow("Backspace twice")
+            << QStringLiteral("Backspace Backspace") << -2 << QString() << 2;
+    }
+
+    void editsAcrossADisplayOnlyBreak() {
+        QFETCH(QString, keys);
+        QFETCH(int, from);
+        QFETCH(QString, insert);
+        QFETCH(int, removed);
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        const QString original = QStringLiteral("-->收到数据:") + receivedBytes(3000);
+        appendShown(*view, original);
+        const QTextBlock second = view->document()->begin().next();
+        QVERIFY(second.isValid());
+        // The first block starts the text and the break between them is no character.
+        const int boundary = second.position() - 1;
+        QCOMPARE(view->document()->begin().text() + second.text(),
+                 original.left(boundary + second.length() - 1));
+
+        view->setFocus();
+        view->setTextCursor(QTextCursor(second));
+        for (const QString& key : keys.split(u' ')) {
+            if (key.size() == 1) {
+                QTest::keyClick(view.get(), key.at(0).toLatin1());
+            } else {
+                QTest::keyClick(view.get(), key == u"Backspace" ? Qt::Key_Backspace
+                                            : key == u"Delete"  ? Qt::Key_Delete
+                                            : key == u"Return"  ? Qt::Key_Return
+                                            : key == u"Left"    ? Qt::Key_Left
+                                                                : Qt::Key_Right);
+            }
+        }
+        QString expected = original;
+        expected.replace(boundary + from, removed, insert);
+        QCOMPARE(view->text(), expected);
+        QCOMPARE(rows(*view), rows(*reference(*view, expected)));
+
+        while (view->document()->isUndoAvailable()) {
+            view->undo();
+        }
+        QCOMPARE(view->text(), original);
+        QCOMPARE(rows(*view), rows(*reference(*view, original)));
+        while (view->document()->isRedoAvailable()) {
+            view->redo();
+        }
+        QCOMPARE(view->text(), expected);
+        QCOMPARE(rows(*view), rows(*reference(*view, expected)));
+    }
+
+    void copiesAndCutsTheTrueText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("last");
+
+        const QString entries = numberedEntries(3000);
+        QTest::newRow("across display-only breaks") << entries << "E000100"
+                                                    << "E002700";
+        QTest::newRow("across a line break") << entries + QStringLiteral("\r\n-->收到数据:") +
+                                                    numberedEntries(50).replace(u'E', u'F')
+                                             << "E002990"
+                                             << "F000010";
+        QTest::newRow("everything") << entries << "E000000"
+                                    << "E002999";
+    }
+
+    void copiesAndCutsTheTrueText() {
+        QFETCH(QString, text);
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        appendShown(*view, text);
+        QTextCursor selection = view->textCursor();
+        selection.setPosition(positionOf(*view, first));
+        selection.setPosition(positionOf(*view, last) + int(last.size()), QTextCursor::KeepAnchor);
+        view->setTextCursor(selection);
+        const qsizetype from = text.indexOf(first);
+        const qsizetype length = text.indexOf(last) + last.size() - from;
+
+        view->copy();
+        QCOMPARE(QGuiApplication::clipboard()->text(), text.mid(from, length));
+        view->cut();
+        QCOMPARE(view->text(), QString(text).remove(from, length));
+        view->undo();
+        QCOMPARE(view->text(), text);
+    }
+
+    void pastesWithLineBreaksAsTheBoxHoldsThem_data() {
+        QTest::addColumn<LogView::Mode>("mode");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("work area") << LogView::Mode::MultiLine << QStringLiteral("a\nb\r\nc\rd")
+                                   << QStringLiteral("a\r\nb\r\nc\r\nd");
+        QTest::newRow("received-bytes box")
+            << LogView::Mode::OneLine << QStringLiteral("a\nb\r\nc\rd")
+            << QStringLiteral("a b c d");
+        QTest::newRow("a long text") << LogView::Mode::MultiLine << receivedBytes(9000) + "\n"
+                                     << receivedBytes(9000) + "\r\n";
+    }
+
+    void pastesWithLineBreaksAsTheBoxHoldsThem() {
+        QFETCH(LogView::Mode, mode);
+        QFETCH(QString, pasted);
+        QFETCH(QString, expected);
+        const auto view =
+            shownView(mode, mode == LogView::Mode::OneLine ? kReceivedBox : kWorkArea);
+        const QString before = QStringLiteral("start ") + receivedBytes(2000);
+        appendShown(*view, before);
+        QTextCursor caret = view->textCursor();
+        caret.setPosition(3);
+        view->setTextCursor(caret);
+        QGuiApplication::clipboard()->setText(pasted);
+        view->paste();
+        QCOMPARE(view->text(), QString(before).insert(3, expected));
+        view->undo();
+        QCOMPARE(view->text(), before);
+    }
+
+    // --- Undo history ------------------------------------------------------------------------
+
+    void programmaticChangesClearTheUndoHistory_data() {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("setText") << "setText";
+        QTest::newRow("appendText") << "appendText";
+        QTest::newRow("removeStart") << "removeStart";
+        QTest::newRow("removeEnd") << "removeEnd";
+    }
+
+    void programmaticChangesClearTheUndoHistory() {
+        QFETCH(QString, change);
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        appendShown(*view, receivedBytes(3000));
+        view->setFocus();
+        view->moveCursor(QTextCursor::End);
+        QTest::keyClicks(view.get(), QStringLiteral("typed"));
+        QVERIFY(view->document()->isUndoAvailable());
+        view->undo();
+        QCOMPARE(view->textEnd(5), receivedBytes(3000).right(5));
+        view->redo();
+        QCOMPARE(view->textEnd(5), QStringLiteral("typed"));
+
+        if (change == u"setText") {
+            view->setText(QStringLiteral("new"));
+        } else if (change == u"appendText") {
+            appendShown(*view, u" FF");
+        } else if (change == u"removeStart") {
+            view->removeStart(2);
+        } else {
+            view->removeEnd(2);
+        }
+        QVERIFY(!view->document()->isUndoAvailable());
+        QVERIFY(!view->document()->isRedoAvailable());
+    }
+
+    // --- The two modes -----------------------------------------------------------------------
+
+    void oneLineBoxShowsTheLatestText() {
+        const auto view = shownView(LogView::Mode::OneLine, kReceivedBox);
+        QCOMPARE(view->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QCOMPARE(view->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QVERIFY(!view->verticalScrollBar()->isVisible());
+        view->setText(QStringLiteral("Text4"));
+        appendShown(*view, receivedBytes(5000));
+        view->verticalScrollBar()->setValue(0);
+        appendShown(*view, QStringLiteral(" AB CD"));
+        QTextCursor end(view->document());
+        end.movePosition(QTextCursor::End);
+        QVERIFY(view->viewport()->rect().contains(view->cursorRect(end).center()));
+
+        view->setFocus();
+        view->setTextCursor(end);
+        QTest::keyClick(view.get(), Qt::Key_Return);
+        QTest::keyClick(view.get(), Qt::Key_Enter);
+        QTest::keyClick(view.get(), Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(view->textEnd(6), QStringLiteral(" AB CD"));
+    }
+
+    void workAreaFollowsTheEndUnlessScrolledAway() {
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        QScrollBar* bar = view->verticalScrollBar();
+        QCOMPARE(view->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        view->setText(sendsAndReplies(3, 4));
+        appendShown(*view, sendsAndReplies(40, 8));
+        QCOMPARE(bar->value(), bar->maximum());
+        QVERIFY(bar->maximum() > 0);
+
+        bar->setValue(bar->maximum() / 2);
+        const int reading = bar->value();
+        const int topLeft = view->cursorForPosition(QPoint(2, 2)).position();
+        appendShown(*view, sendsAndReplies(40, 8));
+        QCOMPARE(bar->value(), reading);
+        QCOMPARE(view->cursorForPosition(QPoint(2, 2)).position(), topLeft);
+
+        bar->setValue(bar->maximum());
+        appendShown(*view, sendsAndReplies(40, 8));
+        QCOMPARE(bar->value(), bar->maximum());
+    }
+
+    void tabMovesTheFocus_data() {
+        QTest::addColumn<LogView::Mode>("mode");
+        QTest::newRow("work area") << LogView::Mode::MultiLine;
+        QTest::newRow("received-bytes box") << LogView::Mode::OneLine;
+    }
+
+    void tabMovesTheFocus() {
+        QFETCH(LogView::Mode, mode);
+        QWidget window;
+        auto* view = new LogView(mode, &window);
+        auto* next = new QPlainTextEdit(&window);
+        view->setGeometry(QRect(QPoint(0, 0), kWorkArea));
+        next->setGeometry(0, 200, 100, 50);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        view->setText(QStringLiteral("log"));
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Tab);
+        QTRY_VERIFY(next->hasFocus());
+        QCOMPARE(view->text(), QStringLiteral("log"));
+    }
+
+    // --- Cost ----------------------------------------------------------------------------------
+
+    void aFloodOfAppendsPaintsOnce() {
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        appendShown(*view, receivedBytes(3000));
+        QCoreApplication::processEvents();
+        PaintCounter counter(view->viewport());
+        for (int byte = 0; byte < 2000; ++byte) {
+            view->appendText(receivedBytes(1, byte));
+        }
+        QTRY_VERIFY(counter.paints > 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(counter.paints, 1);
+    }
+
+    void dropsTheLayoutsOfBlocksOutOfView() {
+        const auto view = shownView(LogView::Mode::OneLine, kReceivedBox);
+        const auto laidOut = [&view] {
+            int count = 0;
+            for (QTextBlock block = view->document()->begin(); block.isValid();
+                 block = block.next()) {
+                count += block.layout()->lineCount() > 0 ? 1 : 0;
+            }
+            return count;
+        };
+        // Appending lays out every block on the way; those that leave the view drop theirs.
+        appendShown(*view, receivedBytes(300000));
+        QVERIFY(view->blockCount() > 500);
+        QTRY_VERIFY2(laidOut() <= 6,
+                     qPrintable(QStringLiteral("%1 blocks hold layouts").arg(laidOut())));
+
+        // So do the blocks the operator scrolls past, and no text changes by it.
+        QSignalSpy changed(view.get(), &QPlainTextEdit::textChanged);
+        PaintCounter counter(view->viewport());
+        QScrollBar* bar = view->verticalScrollBar();
+        for (const int value : {bar->maximum() / 2, 0, bar->maximum()}) {
+            const int paints = counter.paints;
+            bar->setValue(value);
+            QTRY_VERIFY(counter.paints > paints);
+        }
+        QTRY_VERIFY2(laidOut() <= 6,
+                     qPrintable(QStringLiteral("%1 blocks hold layouts").arg(laidOut())));
+        QCOMPARE(changed.count(), 0);
+    }
+};
+
+QTEST_MAIN(TestLogView)
+#include "tst_log_view.moc"
