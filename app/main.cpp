@@ -1,6 +1,69 @@
-#include <cstdio>
+// Start-up: reads the command line, creates the serial device (and with --simulate the
+// simulated board on a pseudo-terminal, with its panel beside the window), runs the window's
+// start-up before the window is first shown, and runs the event loop until the window is
+// closed. Leaving main closes the port and releases its lock.
 
-int main() {
-    std::puts("zeva-relay-test: the window is not built yet; run scripts/test for what exists.");
-    return 0;
+#include <QApplication>
+#include <QCoreApplication>
+#include <cstdio>
+#include <memory>
+#include <variant>
+
+#include "app/command_line.h"
+#include "app/quit_on_signal.h"
+#include "serial/linux_comm_device.h"
+#include "serial/pseudo_terminal.h"
+#include "serial/relay_board_sim.h"
+#include "ui/board_panel.h"
+#include "ui/main_window.h"
+
+namespace {
+
+// Help and version need no display, so the command line is read before the window system is
+// touched.
+std::variant<app::Options, app::Exit> readCommandLine(int argc, char* argv[]) {
+    const QCoreApplication core(argc, argv);
+    return app::parseCommandLine(QCoreApplication::arguments());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    auto parsed = readCommandLine(argc, argv);
+    if (const auto* exit = std::get_if<app::Exit>(&parsed)) {
+        std::fputs(exit->text.toLocal8Bit().constData(), exit->status == 0 ? stdout : stderr);
+        return exit->status;
+    }
+    app::Options options = std::get<app::Options>(std::move(parsed));
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zeva-relay-test"));
+    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
+    QGuiApplication::setDesktopFileName(QStringLiteral("zeva-relay-test"));
+    const app::QuitOnSignal quitOnSignal;
+
+    std::unique_ptr<serial::PseudoTerminal> terminal;
+    std::unique_ptr<serial::RelayBoardSim> board;
+    if (options.simulate) {
+        terminal = std::make_unique<serial::PseudoTerminal>();
+        if (!terminal->isOpen()) {
+            std::fprintf(stderr, "zeva-relay-test: cannot create the simulated board's line: %s\n",
+                         qPrintable(terminal->errorString()));
+            return 1;
+        }
+        board = std::make_unique<serial::RelayBoardSim>(*terminal);
+        options.bindings[1] = terminal->slavePath();
+    }
+
+    serial::LinuxCommDevice device{serial::PortNumbering(options.bindings)};
+    ui::MainWindow window(device);
+    window.load();
+    window.show();
+    std::unique_ptr<ui::BoardPanel> panel;
+    if (board) {
+        panel = std::make_unique<ui::BoardPanel>(*board, terminal->slavePath());
+        panel->move(window.frameGeometry().topRight() + QPoint(12, 0));
+        panel->show();
+    }
+    return QApplication::exec();
 }

@@ -71,6 +71,7 @@ void RelayBoardSim::hangUp() {
     } else {
         m_terminal->hangUp();
     }
+    Q_EMIT hungUp();
 }
 
 void RelayBoardSim::readFromMaster() {

@@ -54,8 +54,10 @@ Q_SIGNALS:
     void relaysChanged(bool channel1On, bool channel2On);
     // Everything queued has been handed to the line.
     void outputDrained();
-    // The line failed or was hung up; the board has stopped serving.
+    // The line failed or was hung up at the other end; the board has stopped serving.
     void lineClosed();
+    // hangUp() ended the line.
+    void hungUp();
 
 private:
     void readFromMaster();

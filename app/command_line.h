@@ -1,0 +1,32 @@
+#pragma once
+
+// The program's command line. Without arguments the program behaves as it always has; the
+// options are Linux additions: bind a COM number to a device path, or try the program on the
+// built-in simulated board.
+
+#include <QString>
+#include <QStringList>
+#include <variant>
+
+#include "serial/port_numbering.h"
+
+namespace app {
+
+inline constexpr int kExitBadUsage = 2;
+
+struct Options {
+    serial::PortNumbering::Bindings bindings;
+    bool simulate = false;
+};
+
+// What the command line asks for: run with options, or print a text and exit with a status.
+struct Exit {
+    QString text;
+    int status = 0;
+};
+
+// Reads `arguments` (the program's name first). Help and version print to standard output
+// with status 0; an unknown option or a malformed binding gives a message and kExitBadUsage.
+std::variant<Options, Exit> parseCommandLine(const QStringList& arguments);
+
+}  // namespace app

@@ -1,0 +1,63 @@
+// The simulated board's panel follows the board: relay lamps change as frames arrive, the
+// counts grow, and a hang-up shows on the line.
+
+#include <unistd.h>
+
+#include <QTest>
+
+#include "serial/pseudo_terminal.h"
+#include "serial/relay_board_sim.h"
+#include "ui/board_panel.h"
+
+namespace {
+
+const QColor kOn(0, 255, 0);
+const QColor kOff(0, 0, 0);
+
+// Writes `hex` to the line as the program would, from the slave's side.
+void sendToBoard(const serial::PseudoTerminal& terminal, const char* hex) {
+    const QByteArray bytes = QByteArray::fromHex(hex);
+    QCOMPARE(::write(terminal.slaveDescriptor(), bytes.constData(), std::size_t(bytes.size())),
+             ssize_t(bytes.size()));
+}
+
+}  // namespace
+
+class TestBoardPanel : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void followsTheBoard() {
+        serial::PseudoTerminal terminal;
+        if (!terminal.isOpen()) {
+            QSKIP(qPrintable(u"this machine gives no pseudo-terminal: " + terminal.errorString()));
+        }
+        serial::RelayBoardSim board(terminal);
+        ui::BoardPanel panel(board, terminal.slavePath());
+        panel.show();
+        QCOMPARE(panel.windowTitle(), QStringLiteral("模拟继电器板"));
+        QCOMPARE(panel.relayLampColor(1), kOff);
+        QCOMPARE(panel.relayLampColor(2), kOff);
+        QVERIFY(panel.lineText().contains(terminal.slavePath()));
+
+        sendToBoard(terminal, "A00103A4");
+        QTRY_COMPARE(panel.relayLampColor(1), kOn);
+        QCOMPARE(panel.relayLampColor(2), kOff);
+
+        sendToBoard(terminal, "A00203A6");  // wrong checksum
+        QTRY_VERIFY(panel.countsText().contains(QStringLiteral("已拒绝的帧：1")));
+        QCOMPARE(panel.relayLampColor(2), kOff);
+
+        sendToBoard(terminal, "2401040102022E");
+        QTRY_COMPARE(panel.relayLampColor(2), kOn);
+        sendToBoard(terminal, "A00104A5");
+        QTRY_COMPARE(panel.relayLampColor(1), kOff);
+        QVERIFY(panel.countsText().contains(QStringLiteral("已接受的帧：3")));
+
+        board.hangUp();
+        QTRY_VERIFY(panel.lineText().contains(QStringLiteral("已挂断")));
+    }
+};
+
+QTEST_MAIN(TestBoardPanel)
+#include "tst_board_panel.moc"

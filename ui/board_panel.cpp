@@ -1,0 +1,72 @@
+#include "ui/board_panel.h"
+
+#include <QGridLayout>
+#include <QLabel>
+
+#include "ui/lamp.h"
+#include "ui/toolkit.h"
+
+namespace ui {
+
+namespace {
+
+QColor lampColor(bool on) {
+    const Rgb rgb = on ? kLampOpen : kLampClosed;
+    return {rgb.red, rgb.green, rgb.blue};
+}
+
+}  // namespace
+
+BoardPanel::BoardPanel(const serial::RelayBoardSim& board, const QString& linePath, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_board(board), m_linePath(linePath) {
+    setWindowTitle(QStringLiteral("模拟继电器板"));
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    auto* layout = new QGridLayout(this);
+    const std::array<QString, 2> names{QStringLiteral("第一路"), QStringLiteral("第二路")};
+    for (std::size_t i = 0; i < m_lamps.size(); ++i) {
+        m_lamps[i] = new Lamp(this);
+        m_lamps[i]->setFixedSize(20, 20);
+        const int row = static_cast<int>(i);
+        layout->addWidget(m_lamps[i], row, 0);
+        layout->addWidget(new QLabel(names[i], this), row, 1);
+    }
+    m_counts = new QLabel(this);
+    m_line = new QLabel(this);
+    m_line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_counts, 2, 0, 1, 2);
+    layout->addWidget(m_line, 3, 0, 1, 2);
+
+    connect(&board, &serial::RelayBoardSim::relaysChanged, this, &BoardPanel::refresh);
+    connect(&board, &serial::RelayBoardSim::frameAccepted, this, &BoardPanel::refresh);
+    connect(&board, &serial::RelayBoardSim::frameRejected, this, &BoardPanel::refresh);
+    connect(&board, &serial::RelayBoardSim::lineClosed, this, &BoardPanel::refresh);
+    connect(&board, &serial::RelayBoardSim::hungUp, this, &BoardPanel::refresh);
+    refresh();
+}
+
+void BoardPanel::refresh() {
+    const serial::RelayBoard& board = m_board.board();
+    for (std::size_t i = 0; i < m_lamps.size(); ++i) {
+        m_lamps[i]->setColor(lampColor(board.relayOn(static_cast<int>(i) + 1)));
+    }
+    m_counts->setText(QStringLiteral("已接受的帧：%1\n已拒绝的帧：%2")
+                          .arg(board.acceptedFrames())
+                          .arg(board.rejectedFrames()));
+    m_line->setText(m_board.isServing() ? QStringLiteral("线路：%1").arg(m_linePath)
+                                        : QStringLiteral("线路：%1（已挂断）").arg(m_linePath));
+}
+
+QColor BoardPanel::relayLampColor(int channel) const {
+    return m_lamps.at(static_cast<std::size_t>(channel - 1))->color();
+}
+
+QString BoardPanel::countsText() const {
+    return m_counts->text();
+}
+
+QString BoardPanel::lineText() const {
+    return m_line->text();
+}
+
+}  // namespace ui

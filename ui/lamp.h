@@ -1,0 +1,32 @@
+#pragma once
+
+// The status lamp: a round light that shows its colour as a solid area. Its tooltip is worked
+// out when asked for, so it always tells the current device and the last error.
+
+#include <QColor>
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+namespace ui {
+
+class Lamp : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Lamp(QWidget* parent = nullptr);
+
+    void setColor(const QColor& color);
+    QColor color() const { return m_color; }
+    void setToolTipSource(std::function<QString()> source);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    QColor m_color = Qt::black;
+    std::function<QString()> m_toolTipSource;
+};
+
+}  // namespace ui

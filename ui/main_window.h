@@ -1,0 +1,78 @@
+#pragma once
+
+// The Qt window: builds the controls from the layout table, performs the toolkit operations on
+// them for the window logic, and forwards every control event to its handler in frmmain. It
+// holds no logic of its own.
+//
+// The work area and the received-bytes box are LogViews, which keep the cost of a receive
+// event independent of how much they hold; the command boxes are plain line edits without a
+// length limit.
+
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "serial/comm_device.h"
+#include "serial/linux_comm_device.h"
+#include "ui/frmmain.h"
+#include "ui/layout.h"
+#include "ui/toolkit.h"
+
+namespace ui {
+
+class MainWindow : public QWidget, public Toolkit {
+    Q_OBJECT
+
+public:
+    // What the window can tell about the ports in tooltips, beyond what the device interface
+    // offers: the device path a COM number resolves to now (empty when none), and the last
+    // error the device reported (empty when none).
+    struct PortInfo {
+        std::function<QString(std::int16_t)> devicePath;
+        std::function<QString()> lastError;
+    };
+
+    explicit MainWindow(serial::CommDevice& MSComm1, PortInfo info = {});
+    // The window on the Linux device, whose tooltips tell its device paths and last error.
+    explicit MainWindow(serial::LinuxCommDevice& MSComm1);
+
+    // Runs start-up (Form_Load); call it once, before the window is first shown.
+    void load();
+
+    QWidget* widget(Control id) const { return m_widgets[static_cast<std::size_t>(id)]; }
+    frmmain& logic() { return m_logic; }
+
+    QString text(Control box) override;
+    void setText(Control box, const QString& text) override;
+    void appendText(Control box, QStringView text) override;
+    QString textStart(Control box, qsizetype count) override;
+    QString textEnd(Control box, qsizetype count) override;
+    void removeStart(Control box, qsizetype count) override;
+    void removeEnd(Control box, qsizetype count) override;
+    QString caption(Control button) override;
+    void setCaption(Control button, const QString& caption) override;
+    void setFillColor(Control shape, Rgb color) override;
+    void setComboText(Control combo, const QString& text) override;
+    std::int16_t selectedIndex(Control combo) override;
+    void messageBox(const QString& text) override;
+
+    // The tooltip texts, as shown when the operator hovers over a list item or the lamp.
+    QString portToolTip(std::int16_t port) const;
+    QString lampToolTip() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildControls();
+    void connectEvents();
+    void chainTabOrder();
+
+    std::array<QWidget*, kControls.size()> m_widgets{};
+    PortInfo m_info;
+    frmmain m_logic;
+    bool m_shownOnce = false;
+};
+
+}  // namespace ui
