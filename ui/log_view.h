@@ -101,6 +101,7 @@ private:
     void dropPendingStart(qsizetype count);
     void dropPendingEnd(qsizetype count);
     void clearPending();
+    QStringView pendingAsStored();
     void scheduleFlush();
     void flushPending();
 
