@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QMimeData>
 #include <QPlainTextDocumentLayout>
 #include <QRandomGenerator>
@@ -500,6 +501,10 @@ private Q_SLOTS:
             << QStringLiteral("Left Right Q") << 0 << QStringLiteral("Q") << 0;
         QTest::newRow("Backspace twice")
             << QStringLiteral("Backspace Backspace") << -2 << QString() << 2;
+        QTest::newRow("the word before the break")
+            << QStringLiteral("Ctrl+Backspace") << -3 << QString() << 3;
+        QTest::newRow("the word after the break")
+            << QStringLiteral("Ctrl+Del") << 0 << QString() << 3;
     }
 
     void editsAcrossADisplayOnlyBreak() {
@@ -523,11 +528,7 @@ private Q_SLOTS:
             if (key.size() == 1) {
                 QTest::keyClick(view.get(), key.at(0).toLatin1());
             } else {
-                QTest::keyClick(view.get(), key == u"Backspace" ? Qt::Key_Backspace
-                                            : key == u"Delete"  ? Qt::Key_Delete
-                                            : key == u"Return"  ? Qt::Key_Return
-                                            : key == u"Left"    ? Qt::Key_Left
-                                                                : Qt::Key_Right);
+                QTest::keySequence(view.get(), QKeySequence(key));
             }
         }
         QString expected = original;
@@ -613,6 +614,92 @@ private Q_SLOTS:
         QCOMPARE(view->text(), QString(before).insert(3, expected));
         view->undo();
         QCOMPARE(view->text(), before);
+    }
+
+    void deletesToTheEndOfTheLine() {
+        if (QKeySequence::keyBindings(QKeySequence::DeleteEndOfLine).isEmpty()) {
+            QSKIP("this platform's key scheme has no key for deleting to the end of the line");
+        }
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        const QString line = numberedEntries(2000);
+        const QString text = QStringLiteral("first\r\n") + line + QStringLiteral("\r\nlast");
+        appendShown(*view, text);
+        view->setFocus();
+        QTextCursor caret = view->textCursor();
+        caret.setPosition(positionOf(*view, QStringLiteral("E000010")));
+        view->setTextCursor(caret);
+        const qsizetype at = text.indexOf(QStringLiteral("E000010"));
+        QTest::keySequence(view.get(), QKeySequence::DeleteEndOfLine);
+        const QString cut = text.left(at) + text.mid(text.indexOf(QStringLiteral("\r\nlast")));
+        QCOMPARE(view->text(), cut);
+        QTest::keySequence(view.get(), QKeySequence::DeleteEndOfLine);
+        QCOMPARE(view->text(), text.left(at) + QStringLiteral("last"));
+    }
+
+    void tripleClickSelectsTheLine() {
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        const QString line = numberedEntries(2000);
+        const QString text = QStringLiteral("first\r\n") + line + QStringLiteral("\r\nlast");
+        appendShown(*view, text);
+        QTextCursor caret = view->textCursor();
+        caret.setPosition(positionOf(*view, QStringLiteral("E001500")));
+        QVERIFY(isInTheMiddle(*view, caret));
+        view->setTextCursor(caret);
+        view->ensureCursorVisible();
+        const QPoint point = view->cursorRect(caret).center();
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, point);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, point);
+        view->copy();
+        QCOMPARE(QGuiApplication::clipboard()->text(), line + QStringLiteral("\r\n"));
+    }
+
+    void repairsEditsItDoesNotMakeItself() {
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        QString text = numberedEntries(4000);
+        appendShown(*view, text);
+        QTextCursor selection = view->textCursor();
+        selection.setPosition(positionOf(*view, QStringLiteral("E001000")));
+        selection.setPosition(positionOf(*view, QStringLiteral("E001300")),
+                              QTextCursor::KeepAnchor);
+        view->setTextCursor(selection);
+        view->cut();
+        text.remove(text.indexOf(QStringLiteral("E001000")), 300 * 8);
+        QCOMPARE(view->text(), text);
+        QTRY_COMPARE(rows(*view), rows(*reference(*view, text)));
+
+        // An input method commits text with a line break in it.
+        QTextCursor caret = view->textCursor();
+        caret.setPosition(positionOf(*view, QStringLiteral("E002000")));
+        view->setTextCursor(caret);
+        QInputMethodEvent commit;
+        commit.setCommitString(QStringLiteral("ab\ncd "));
+        QCoreApplication::sendEvent(view.get(), &commit);
+        text.insert(text.indexOf(QStringLiteral("E002000")), QStringLiteral("ab\r\ncd "));
+        QCOMPARE(view->text(), text);
+        QTRY_COMPARE(rows(*view), rows(*reference(*view, text)));
+    }
+
+    void followsChangesOfWidthAndFont() {
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        const QString text = QStringLiteral("-->收到数据:") + receivedBytes(6000);
+        appendShown(*view, text);
+        view->resize(300, 200);
+        QCOMPARE(rows(*view), rows(*reference(*view, text)));
+        QFont font = view->font();
+        font.setPointSizeF(font.pointSizeF() * 1.5);
+        view->setFont(font);
+        QCOMPARE(rows(*view), rows(*reference(*view, text)));
+        QCOMPARE(view->text(), text);
+    }
+
+    void typingReachesTheEndOfTextNotYetShown() {
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        appendShown(*view, receivedBytes(2000));
+        view->setFocus();
+        view->moveCursor(QTextCursor::End);
+        view->appendText(u" AB\r\n");
+        QTest::keyClicks(view.get(), QStringLiteral("typed"));
+        QCOMPARE(view->text(), receivedBytes(2000) + QStringLiteral(" AB\r\ntyped"));
     }
 
     // --- Undo history ------------------------------------------------------------------------
