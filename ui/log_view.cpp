@@ -111,15 +111,18 @@ void appendBlock(QString& out, const QTextBlock& block) {
     appendTrueText(out, block.text());
 }
 
-// Up to `limit` characters of the start or the end of `block` as the caller sees them, with the
-// line break in front when the whole block is taken. Short pieces are read character by
-// character, so that reading a few characters does not copy the block.
+// Up to `limit` characters of the start or the end of `block` as the caller sees them, the line
+// break in front of the block included when the piece reaches back to it. Short pieces are read
+// character by character, so that reading a few characters does not copy the block.
 QString blockPiece(const QTextBlock& block, qsizetype limit, bool fromStart) {
     const int length = block.length() - 1;
     QString piece;
     if (limit >= length || limit > kShortPiece) {
         appendBlock(piece, block);
         return fromStart ? piece.left(limit) : piece.right(limit);
+    }
+    if (fromStart && block.position() > 0 && !isContinuation(block)) {
+        piece += kCrLf;
     }
     const QTextDocument* document = block.document();
     const int first = block.position() + (fromStart ? 0 : length - static_cast<int>(limit));
