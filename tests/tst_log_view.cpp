@@ -679,7 +679,7 @@ private Q_SLOTS:
                               QTextCursor::KeepAnchor);
         view->setTextCursor(selection);
         view->cut();
-        text.remove(text.indexOf(QStringLiteral("E001000")), 300 * 8);
+        text.remove(text.indexOf(QStringLiteral("E001000")), qsizetype{300} * 8);
         QCOMPARE(view->text(), text);
         QTRY_COMPARE(rows(*view), rows(*reference(*view, text)));
 

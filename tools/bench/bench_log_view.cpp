@@ -42,7 +42,7 @@ constexpr unsigned long kQuietMs = 20;
 constexpr int kFloodMiB = 4;
 const QSize kWorkArea{465, 125};
 const QSize kReceivedBox{81, 41};
-const QString kSend = QStringLiteral("\r\n发出数据:A0 01 03 A4\r\n-->收到数据:");
+constexpr QStringView kSend = u"\r\n发出数据:A0 01 03 A4\r\n-->收到数据:";
 
 enum class Shape : std::uint8_t { OneReplyLine, ShortLines };
 
@@ -59,11 +59,12 @@ QString receivedBytes(qsizetype count, qsizetype first = 0) {
 
 // `bytes` received bytes behind one send, or behind a send every kReplyBytes bytes.
 QString content(Shape shape, qsizetype bytes) {
+    QString text = kSend.toString();
     if (shape == Shape::OneReplyLine) {
-        return kSend + receivedBytes(bytes);
+        text += receivedBytes(bytes);
+        return text;
     }
-    QString text;
-    text.reserve(bytes / kReplyBytes * (kSend.size() + 3 * kReplyBytes));
+    text.reserve(bytes / kReplyBytes * (kSend.size() + qsizetype{3} * kReplyBytes));
     for (qsizetype at = 0; at < bytes; at += kReplyBytes) {
         text += kSend;
         text += receivedBytes(kReplyBytes, at);
@@ -153,7 +154,7 @@ void receiveEvent(benchmark::State& state, LogView::Mode mode, Shape shape, qsiz
     Box& box = filledBox(mode, shape, bytes);
     auto& view = static_cast<LogView&>(*box.view);
     qsizetype first = 0;
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         QThread::msleep(kQuietMs);
         QCoreApplication::processEvents();
         const QString event = receivedBytes(kEventBytes, first);
@@ -186,7 +187,7 @@ void rewriteWholeText(benchmark::State& state) {
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     show(box, view, kWorkArea);
     const QString original = content(Shape::OneReplyLine, 10 * kKiB);
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         view->setPlainText(original);
         QThread::msleep(kQuietMs);
         QCoreApplication::processEvents();
@@ -235,7 +236,7 @@ double cpuSeconds() {
 // Floods both boxes as the receive path does, every received byte into both and every send into
 // the work area, and counts what each MiB received adds: resident memory and CPU time.
 void flood(benchmark::State& state, Shape shape) {
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         Box workArea;
         Box receivedBox;
         auto* work = new LogView(LogView::Mode::MultiLine);
@@ -296,13 +297,19 @@ void registerBenchmarks() {
         {LogView::Mode::MultiLine, "work_area"}, {LogView::Mode::OneLine, "received_box"}};
     const std::vector<std::pair<Shape, std::string>> shapes{{Shape::OneReplyLine, "one_reply_line"},
                                                             {Shape::ShortLines, "short_lines"}};
-    for (const auto& [mode, modeName] : modes) {
-        for (const auto& [shape, shapeName] : shapes) {
+    for (const auto& modeEntry : modes) {
+        for (const auto& shapeEntry : shapes) {
             for (const qsizetype bytes : {10 * kKiB, kMiB, 10 * kMiB}) {
                 for (const bool byteByByte : {false, true}) {
-                    const std::string name = "receive_event/" + modeName + "/" + shapeName + "/" +
-                                             sizeName(bytes) +
-                                             (byteByByte ? "/byte_by_byte" : "/one_call");
+                    const LogView::Mode mode = modeEntry.first;
+                    const Shape shape = shapeEntry.first;
+                    std::string name = "receive_event/";
+                    name += modeEntry.second;
+                    name += '/';
+                    name += shapeEntry.second;
+                    name += '/';
+                    name += sizeName(bytes);
+                    name += byteByByte ? "/byte_by_byte" : "/one_call";
                     benchmark::RegisterBenchmark(name.c_str(),
                                                  [=](benchmark::State& state) {
                                                      receiveEvent(state, mode, shape, bytes,
