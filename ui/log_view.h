@@ -20,8 +20,9 @@
 //     starts (a bounded amount of work per edit; later appends finish the rest).
 //   - The marks sit on the separators themselves, so Qt's undo and redo restore them exactly,
 //     and edits that delete a separator delete its mark with it.
-//   - Appended text waits in a buffer and reaches the document at most once per frame, and not
-//     at all while the box is hidden; the layouts of blocks out of view are dropped.
+//   - Appended text waits in a buffer and reaches the document at most once per frame (sooner
+//     when a flood piles much of it up), and not at all while the box is hidden; the layouts of
+//     blocks out of view are dropped.
 //
 // text() and setText() are the box's text; QPlainTextEdit's own plain-text functions are hidden.
 // Programmatic changes clear the undo history, as in a classic edit box, so that it never grows
