@@ -35,6 +35,10 @@ constexpr int kKeepLaidOut = 2;
 constexpr int kMaxDebts = 8;
 // Appended text reaches the document at most once per frame.
 constexpr qint64 kFrameMs = 16;
+// Appended text reaches the document at once when this much of it waits; pending text buffers
+// up to kKeptPending are kept between frames.
+constexpr qsizetype kFlushAtOnce = qsizetype{64} * 1024;
+constexpr qsizetype kKeptPending = qsizetype{1} << 20;
 // The end reads read pieces up to this size character by character.
 constexpr qsizetype kShortPiece = 64;
 // Rows at least this wide are not wrapped: the layout has no width yet.
@@ -107,9 +111,9 @@ void appendBlock(QString& out, const QTextBlock& block) {
     appendTrueText(out, block.text());
 }
 
-// Up to `limit` characters of the start or the end of `block` as the caller sees them, with the
-// line break in front when the piece reaches the block's start. Short pieces are read character
-// by character, so that reading a few characters does not copy the block.
+// Up to `limit` characters of the start or the end of `block` as the caller sees them, the line
+// break in front of the block included when the piece reaches back to it. Short pieces are read
+// character by character, so that reading a few characters does not copy the block.
 QString blockPiece(const QTextBlock& block, qsizetype limit, bool fromStart) {
     const int length = block.length() - 1;
     QString piece;
@@ -443,18 +447,48 @@ void LogView::dropPendingEnd(qsizetype count) {
     }
 }
 
+// Keeps the buffer for the next appends unless it grew large while the box was hidden: freeing
+// large buffers makes the C library keep more of the heap later (it raises its threshold for
+// mapping allocations), so the buffer is not given back after every frame.
 void LogView::clearPending() {
-    m_pending.clear();
+    if (m_pending.capacity() > kKeptPending) {
+        m_pending = QString();
+    } else {
+        m_pending.truncate(0);
+    }
     m_pendingStart = 0;
     m_flushTimer.stop();
 }
 
+// The pending text in the stored form, converted where it stands (it only gets shorter): a CR LF
+// break becomes one stored break. Pending text holds CR only as part of CR LF.
+QStringView LogView::pendingAsStored() {
+    QChar* const chars = m_pending.data();
+    qsizetype length = 0;
+    for (qsizetype i = m_pendingStart; i < m_pending.size(); ++i) {
+        if (chars[i] == u'\r') {
+            chars[length++] = kStoredBreak;
+            ++i;
+        } else {
+            chars[length++] = chars[i];
+        }
+    }
+    m_pendingStart = 0;
+    m_pending.truncate(length);
+    return m_pending;
+}
+
+// At the end of the frame after the last flush, or at once when a flood has piled up much text.
 void LogView::scheduleFlush() {
-    if (!isVisible() || m_flushTimer.isActive() || pending().isEmpty()) {
+    if (!isVisible() || pending().isEmpty()) {
         return;
     }
-    const qint64 wait = std::clamp<qint64>(kFrameMs - m_sinceFlush.elapsed(), 0, kFrameMs);
-    m_flushTimer.start(static_cast<int>(wait));
+    const qint64 wait = pending().size() > kFlushAtOnce
+                            ? 0
+                            : std::clamp<qint64>(kFrameMs - m_sinceFlush.elapsed(), 0, kFrameMs);
+    if (!m_flushTimer.isActive() || m_flushTimer.remainingTime() > wait) {
+        m_flushTimer.start(static_cast<int>(wait));
+    }
 }
 
 void LogView::flushPending() {
@@ -465,8 +499,7 @@ void LogView::flushPending() {
     const bool follow = followsEnd();
     {
         const ProgrammaticChange change(*this);
-        const QString text = withLineBreaks(pending(), {&kStoredBreak, 1});
-        clearPending();
+        const QStringView text = pendingAsStored();
         for (int number = std::max(blockCount() - kKeepLaidOut, 0); number < blockCount();
              ++number) {
             m_laidOut.append(number);
@@ -477,6 +510,7 @@ void LogView::flushPending() {
             insertBounded(cursor, text);
             payDebts(kFlushBudget);
         });
+        clearPending();
         if (follow) {
             scrollToEnd();
         }

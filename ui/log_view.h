@@ -20,12 +20,13 @@
 //     starts (a bounded amount of work per edit; later appends finish the rest).
 //   - The marks sit on the separators themselves, so Qt's undo and redo restore them exactly,
 //     and edits that delete a separator delete its mark with it.
-//   - Appended text waits in a buffer and reaches the document at most once per frame, and not
-//     at all while the box is hidden; the layouts of blocks out of view are dropped.
+//   - Appended text waits in a buffer and reaches the document at most once per frame (sooner
+//     when a flood piles much of it up), and not at all while the box is hidden; the layouts of
+//     blocks out of view are dropped.
 //
-// text() and setText() are the box's text; QPlainTextEdit's own plain-text functions see the
-// stored form and not the buffer, so callers use these. Programmatic changes clear the undo
-// history, as in a classic edit box, so that it never grows with the log.
+// text() and setText() are the box's text; QPlainTextEdit's own plain-text functions are hidden.
+// Programmatic changes clear the undo history, as in a classic edit box, so that it never grows
+// with the log.
 
 #include <QElapsedTimer>
 #include <QList>
@@ -95,12 +96,23 @@ protected:
 private:
     class ProgrammaticChange;
 
+    // The box's text is text() and setText(). QPlainTextEdit's own functions would read or write
+    // the stored form, display-only breaks included, and miss appended text not yet shown.
+    using QPlainTextEdit::appendHtml;
+    using QPlainTextEdit::appendPlainText;
+    using QPlainTextEdit::clear;
+    using QPlainTextEdit::insertPlainText;
+    using QPlainTextEdit::setDocument;
+    using QPlainTextEdit::setPlainText;
+    using QPlainTextEdit::toPlainText;
+
     // Appended text not yet in the document, with CR LF breaks; its first m_pendingStart
     // characters are already removed.
     QStringView pending() const;
     void dropPendingStart(qsizetype count);
     void dropPendingEnd(qsizetype count);
     void clearPending();
+    QStringView pendingAsStored();
     void scheduleFlush();
     void flushPending();
 
