@@ -7,13 +7,18 @@
 //                                  and the description on the next
 //   comm_device_helper hold PATH   opens PATH with a plain QSerialPort, as any Qt program would,
 //                                  prints "held" and keeps the port until its input closes
+//   comm_device_helper start PATH  runs the window's start-up on COM1 = PATH with the controls
+//                                  in memory; prints each message box's text, then the port
+//                                  button's caption, then the device's last error, a line each
 
 #include <QCoreApplication>
 #include <QSerialPort>
 #include <cstdio>
 #include <iostream>
 
+#include "fakes/fake_toolkit.h"
 #include "serial/linux_comm_device.h"
+#include "ui/frmmain.h"
 
 namespace {
 
@@ -42,6 +47,20 @@ int hold(const QString& path) {
     return 0;
 }
 
+int startUp(const QString& path) {
+    serial::LinuxCommDevice device(serial::PortNumbering({{1, path}}));
+    fakes::FakeToolkit toolkit;
+    ui::frmmain logic(device, toolkit);
+    toolkit.comboIndex = 0;
+    logic.Form_Load();
+    for (const QString& message : std::as_const(toolkit.messages)) {
+        std::cout << message.toStdString() << '\n';
+    }
+    std::cout << toolkit.captions[ui::Control::Command1].toStdString() << '\n'
+              << device.lastErrorDescription().toStdString() << std::endl;
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,6 +72,9 @@ int main(int argc, char** argv) {
     if (arguments.size() == 3 && arguments[1] == u"hold") {
         return hold(arguments[2]);
     }
-    std::cerr << "usage: comm_device_helper open|hold PATH" << std::endl;
+    if (arguments.size() == 3 && arguments[1] == u"start") {
+        return startUp(arguments[2]);
+    }
+    std::cerr << "usage: comm_device_helper open|hold|start PATH" << std::endl;
     return 2;
 }

@@ -2,7 +2,6 @@
 // input events (xdotool), sending frames to the simulated board on a pseudo-terminal. Stopping
 // it with SIGTERM closes the port and leaves no lock behind.
 
-#include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -12,6 +11,7 @@
 
 #include "serial/pseudo_terminal.h"
 #include "serial/relay_board_sim.h"
+#include "support/line_checks.h"
 #include "ui/layout.h"
 
 using ui::Control;
@@ -44,19 +44,6 @@ QPoint middleOf(Control id) {
     }
     const ui::ControlDesign& d = ui::design(id);
     return at + QPoint(ui::twipsToPixels(d.width, 96) / 2, ui::twipsToPixels(d.height, 96) / 2);
-}
-
-// Lock files in the machine's lock folders that name `path`'s device.
-QStringList lockFilesFor(const QString& path) {
-    const QString name = QStringLiteral("LCK..") + path.section(u'/', 2).replace(u'/', u'_');
-    QStringList found;
-    for (const QString& folder :
-         {QStringLiteral("/var/lock"), QStringLiteral("/run/lock"), QDir::tempPath()}) {
-        if (QFile::exists(folder + u'/' + name)) {
-            found << folder + u'/' + name;
-        }
-    }
-    return found;
 }
 
 }  // namespace
@@ -136,7 +123,7 @@ private Q_SLOTS:
             xdotool({"search", "--sync", "--onlyvisible", "--classname", "zeva-relay-test"})
                 .section(u'\n', 0, 0);
         QVERIFY2(!window.isEmpty(), "the window did not appear");
-        QTRY_VERIFY(!lockFilesFor(terminal.slavePath()).isEmpty());
+        QTRY_VERIFY(!support::lockFilesFor(terminal.slavePath()).isEmpty());
 
         const struct {
             Control button;
@@ -155,8 +142,8 @@ private Q_SLOTS:
         program.terminate();
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QVERIFY2(lockFilesFor(terminal.slavePath()).isEmpty(),
-                 qPrintable(lockFilesFor(terminal.slavePath()).join(u", ")));
+        QVERIFY2(support::lockFilesFor(terminal.slavePath()).isEmpty(),
+                 qPrintable(support::lockFilesFor(terminal.slavePath()).join(u", ")));
     }
 
     void cleanupTestCase() {

@@ -25,6 +25,7 @@
 #include "serial/linux_comm_device.h"
 #include "serial/pseudo_terminal.h"
 #include "serial/relay_board_sim.h"
+#include "support/line_checks.h"
 
 using serial::CommError;
 using serial::LinuxCommDevice;
@@ -75,37 +76,6 @@ std::optional<CommError> errorOf(const std::function<void()>& operation) {
     return std::nullopt;
 }
 
-// The lock files Qt's serial port may have left for `path`, in every folder it may choose.
-QStringList lockFilesFor(const QString& path) {
-    static const QStringList kFolders{"/var/lock",         "/etc/locks", "/var/spool/locks",
-                                      "/var/spool/uucp",   "/tmp",       "/var/tmp",
-                                      "/var/lock/lockdev", "/run/lock"};
-    QString name = path.startsWith(u"/dev/") ? path.mid(5) : path;
-    name.replace(u'/', u'_');
-    QStringList present;
-    for (const QString& folder : kFolders) {
-        const QString file = folder + u"/LCK.." + name;
-        if (QFileInfo::exists(file)) {
-            present.append(file);
-        }
-    }
-    return present;
-}
-
-double processCpuSeconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-// CPU time the whole process spends while the event loop runs for one second. A port that
-// reports its errors over and over would keep one core busy.
-double cpuSecondsOverOneSecond() {
-    const double start = processCpuSeconds();
-    QTest::qWait(1000);
-    return processCpuSeconds() - start;
-}
-
 struct LineState {
     speed_t speed = 0;
     bool twoStopBits = false;
@@ -152,7 +122,7 @@ public:
             m_process.waitForFinished(kLongWaitMs);
         }
         if (m_killed) {
-            for (const QString& file : lockFilesFor(m_path)) {
+            for (const QString& file : support::lockFilesFor(m_path)) {
                 QFile::remove(file);
             }
         }
@@ -254,7 +224,8 @@ private Q_SLOTS:
     // No test may leave a lock behind: the lock folder is the machine's.
     void cleanup() {
         for (const QString& path : std::as_const(m_paths)) {
-            QVERIFY2(lockFilesFor(path).isEmpty(), qPrintable(lockFilesFor(path).join(u", ")));
+            QVERIFY2(support::ownLockFilesFor(path).isEmpty(),
+                     qPrintable(support::ownLockFilesFor(path).join(u", ")));
         }
         m_paths.clear();
     }
@@ -595,12 +566,13 @@ private Q_SLOTS:
             LinuxCommDevice device(line->numbering());
             device.CommPort(kBoundPort);
             device.PortOpen(true);
-            QVERIFY2(!lockFilesFor(line->path()).isEmpty(), "the lock is not where Qt keeps it");
+            QVERIFY2(!support::lockFilesFor(line->path()).isEmpty(),
+                     "the lock is not where Qt keeps it");
             device.PortOpen(false);
-            QVERIFY(lockFilesFor(line->path()).isEmpty());
+            QVERIFY(support::lockFilesFor(line->path()).isEmpty());
             device.PortOpen(true);
         }
-        QVERIFY(lockFilesFor(line->path()).isEmpty());
+        QVERIFY(support::lockFilesFor(line->path()).isEmpty());
     }
 
     void heldByAnotherProgram() {
@@ -631,7 +603,8 @@ private Q_SLOTS:
         QVERIFY(holder.held());
         holder.kill();
         QTRY_VERIFY_WITH_TIMEOUT(holder.finished(), kLongWaitMs);
-        QVERIFY2(!lockFilesFor(line->path()).isEmpty(), "the killed holder left no lock to test");
+        QVERIFY2(!support::lockFilesFor(line->path()).isEmpty(),
+                 "the killed holder left no lock to test");
         // The holder also set the line's exclusive flag. On a real line its death, the last close,
         // clears the flag; here the pseudo-terminal's own descriptor keeps the line open, so the
         // flag is cleared by hand and only the stale lock is left to get past.
@@ -692,7 +665,7 @@ private Q_SLOTS:
     // A user who may not use the device learns that, with the path and how to get access; it is
     // not reported as a port in use.
     void permissionDeniedIsNotInUse() {
-        if (!canRunUnprivileged()) {
+        if (!support::canRunUnprivileged()) {
             QSKIP("running as root without setpriv: no way to open the port as another user");
         }
         auto line = makeLine();
@@ -710,7 +683,7 @@ private Q_SLOTS:
     // The line's exclusive flag, set by a program that took the line without Qt's lock file,
     // makes the port in use for everyone but root.
     void exclusiveFlagIsInUse() {
-        if (!canRunUnprivileged()) {
+        if (!support::canRunUnprivileged()) {
             QSKIP("running as root without setpriv: no way to open the port as another user");
         }
         auto line = makeLine();
@@ -758,7 +731,7 @@ private Q_SLOTS:
         QVERIFY(output.has_value());
         QCOMPARE(output->number(), comm_error::kPortNotOpen);
 
-        const double cpu = cpuSecondsOverOneSecond();
+        const double cpu = support::cpuSecondsOverOneSecond();
         QVERIFY2(cpu < 0.3, qPrintable(QStringLiteral("%1 CPU seconds").arg(cpu)));
         QCOMPARE(recorder.events.size(), 3);
 
@@ -778,7 +751,9 @@ private Q_SLOTS:
         device.PortOpen(true);
         device.holdEvents();
         device.Output(bytesOf(channel1On()));
-        QTRY_COMPARE(line->board.board().acceptedFrames(), std::size_t{1});
+        // The echo must be waiting in the device before the hang-up: the kernel drops what is
+        // still on its way through the pseudo-terminal when the master closes.
+        QTRY_COMPARE(device.InBufferCount(), std::int16_t(4));
         line->board.hangUp();
         const auto outputFails = [&] {
             const auto error = errorOf([&] { device.Output({}); });
@@ -819,7 +794,7 @@ private Q_SLOTS:
         QVERIFY(!device.PortOpen());
 
         const qsizetype events = recorder.events.size();
-        const double cpu = cpuSecondsOverOneSecond();
+        const double cpu = support::cpuSecondsOverOneSecond();
         QVERIFY2(cpu < 0.3, qPrintable(QStringLiteral("%1 CPU seconds").arg(cpu)));
         QCOMPARE(recorder.events.size(), events);
     }
@@ -839,7 +814,7 @@ private Q_SLOTS:
         QVERIFY(recorder.lossDescription.contains(line->path()));
         QVERIFY(!device.PortOpen());
 
-        const double cpu = cpuSecondsOverOneSecond();
+        const double cpu = support::cpuSecondsOverOneSecond();
         QVERIFY2(cpu < 0.3, qPrintable(QStringLiteral("%1 CPU seconds").arg(cpu)));
         QCOMPARE(recorder.events, QList<int>{serial::kComEvPortLost});
     }
@@ -874,14 +849,14 @@ private Q_SLOTS:
         // Until the loss is reported the port reads open and the echo stays readable.
         QVERIFY(device.PortOpen());
         QCOMPARE(device.InBufferCount(), std::int16_t(4));
-        QVERIFY(lockFilesFor(line->path()).isEmpty());
+        QVERIFY(support::lockFilesFor(line->path()).isEmpty());
 
         if (closeAtOnce) {
             device.PortOpen(false);
             QVERIFY(!device.PortOpen());
             QCOMPARE(device.InBufferCount(), std::int16_t(0));
         }
-        const double cpu = cpuSecondsOverOneSecond();
+        const double cpu = support::cpuSecondsOverOneSecond();
         QVERIFY2(cpu < 0.3, qPrintable(QStringLiteral("%1 CPU seconds").arg(cpu)));
         if (closeAtOnce) {
             QCOMPARE(recorder.events, QList<int>{serial::kComEvReceive});
@@ -958,38 +933,20 @@ private:
         QString failure;
     };
 
-    // Runs the helper's opener on `path` as a user the operating system holds to file
-    // permissions and the exclusive flag. Root is held to neither, so as root the opener runs as
-    // nobody; any other user is held already.
+    // Runs the helper's opener on `path` as a user held to file permissions and the exclusive
+    // flag.
     static OpenerResult openAsUnprivileged(const QString& path) {
-        QProcess opener;
-        if (::geteuid() == 0) {
-            opener.setProgram(QStandardPaths::findExecutable(QStringLiteral("setpriv")));
-            opener.setArguments({"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--",
-                                 COMM_DEVICE_HELPER, "open", path});
-        } else {
-            opener.setProgram(COMM_DEVICE_HELPER);
-            opener.setArguments({"open", path});
-        }
-        opener.start();
+        const support::ProgramRun run =
+            support::runUnprivileged(QStringLiteral(COMM_DEVICE_HELPER), {"open", path});
         OpenerResult result;
-        if (!opener.waitForFinished(kLongWaitMs)) {
-            result.failure = QStringLiteral("the opener did not finish: ") + opener.errorString();
-            return result;
-        }
-        const QStringList lines = QString::fromUtf8(opener.readAllStandardOutput()).split(u'\n');
         bool ok = false;
-        result.number = lines.value(0).toInt(&ok);
-        result.ran = ok && opener.exitCode() == 0;
-        result.description = lines.value(1);
+        result.number = run.lines.value(0).toInt(&ok);
+        result.ran = run.finished && ok && run.exitCode == 0;
+        result.description = run.lines.value(1);
         if (!result.ran) {
-            result.failure = QString::fromLocal8Bit(opener.readAllStandardError());
+            result.failure = run.errors;
         }
         return result;
-    }
-
-    static bool canRunUnprivileged() {
-        return ::geteuid() != 0 || !QStandardPaths::findExecutable("setpriv").isEmpty();
     }
 
     QStringList m_paths;
