@@ -152,19 +152,23 @@ private Q_SLOTS:
         QVERIFY(rig.toolkit.texts[Control::Text1].endsWith(kHeader + shown));
     }
 
-    // The board hangs up while idle. (Bytes still in flight when a pseudo-terminal's master
-    // hangs up are flushed by the kernel, so the reply is let in first; the device's own tests
-    // cover bytes it had taken but not yet delivered.) The port button then finds it gone.
+    // The board hangs up while idle, as an adapter pulled out does: its stable name (here a link
+    // bound to COM1) goes with it. (Bytes still in flight when a pseudo-terminal's master hangs
+    // up are flushed by the kernel, so the reply is let in first; the device's own tests cover
+    // bytes it had taken but not yet delivered.) The port button then finds the port gone.
     void hangUpWhileIdle() {
-        BoardRig link;
-        Rig& rig = link.rig;
+        QTemporaryDir folder;
+        const QString link = folder.filePath(QStringLiteral("board"));
+        Board board;
+        QVERIFY(QFile::link(board.terminal.slavePath(), link));
+        Rig rig({{1, link}});
         rig.logic.on2_Click(0);
         QTRY_VERIFY(rig.toolkit.texts[Control::Text4].endsWith(QStringLiteral("A0 02 03 A5")));
         const QString shown = rig.toolkit.texts[Control::Text1];
-        const QString path = link.board->terminal.slavePath();
-        link.board->sim.hangUp();
+        board.sim.hangUp();
+        QVERIFY(QFile::remove(link));
 
-        checkLost(rig, path);
+        checkLost(rig, link);
         QCOMPARE(rig.toolkit.texts[Control::Text1], shown);
         QCOMPARE(rig.toolkit.texts[Control::Text4], QStringLiteral("Text4 A0 02 03 A5"));
 
