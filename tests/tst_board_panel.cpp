@@ -7,6 +7,7 @@
 
 #include "serial/pseudo_terminal.h"
 #include "serial/relay_board_sim.h"
+#include "support/line_checks.h"
 #include "ui/board_panel.h"
 
 namespace {
@@ -28,10 +29,10 @@ class TestBoardPanel : public QObject {
 
 private Q_SLOTS:
     void followsTheBoard() {
-        serial::PseudoTerminal terminal;
-        if (!terminal.isOpen()) {
-            QSKIP(qPrintable(u"this machine gives no pseudo-terminal: " + terminal.errorString()));
+        if (const QString why = support::whyNoPseudoTerminal(); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
         }
+        serial::PseudoTerminal terminal;
         serial::RelayBoardSim board(terminal);
         ui::BoardPanel panel(board, terminal.slavePath());
         panel.show();

@@ -214,10 +214,8 @@ class TestLinuxCommDevice : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        const PseudoTerminal terminal;
-        if (!terminal.isOpen()) {
-            QSKIP(qPrintable(
-                QString(u"this machine gives no pseudo-terminal: " + terminal.errorString())));
+        if (const QString why = support::whyNoPseudoTerminal(); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
         }
     }
 

@@ -24,6 +24,7 @@
 #include "serial/port_manager.h"
 #include "serial/pseudo_terminal.h"
 #include "serial/relay_board_sim.h"
+#include "support/line_checks.h"
 #include "ui/lamp.h"
 #include "ui/layout.h"
 #include "ui/log_view.h"
@@ -118,9 +119,8 @@ class TestMainWindow : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        const serial::PseudoTerminal terminal;
-        if (!terminal.isOpen()) {
-            QSKIP(qPrintable(u"this machine gives no pseudo-terminal: " + terminal.errorString()));
+        if (const QString why = support::whyNoPseudoTerminal(); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
         }
     }
 

@@ -2,8 +2,7 @@
 #include <QTest>
 
 #include "codec/hex_codec.h"
-#include "fakes/fake_comm_device.h"
-#include "fakes/fake_toolkit.h"
+#include "fakes/open_logic.h"
 #include "ui/frmmain.h"
 
 using fakes::FakeCommDevice;
@@ -32,15 +31,7 @@ QString byByteRule(QString text, const Bytes& bytes) {
     return text;
 }
 
-struct Rig {
-    Rig() {
-        device.open = true;
-        toolkit.texts[Control::Text1].clear();
-    }
-    FakeCommDevice device;
-    FakeToolkit toolkit;
-    ui::frmmain logic{device, toolkit};
-
+struct Rig : fakes::OpenLogic {
     void arrive(const Bytes& bytes) {
         device.receive(bytes);
         device.raise(serial::kComEvReceive);

@@ -13,6 +13,7 @@
 
 #include "serial/pseudo_terminal.h"
 #include "serial/relay_board_sim.h"
+#include "support/line_checks.h"
 
 using serial::PseudoTerminal;
 using serial::RelayBoardSim;
@@ -92,10 +93,8 @@ class TestRelayBoardSim : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        const PseudoTerminal terminal;
-        if (!terminal.isOpen()) {
-            QSKIP(qPrintable(
-                QString(u"this machine gives no pseudo-terminal: " + terminal.errorString())));
+        if (const QString why = support::whyNoPseudoTerminal(); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
         }
     }
 

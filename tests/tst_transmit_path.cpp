@@ -1,8 +1,7 @@
 #include <QTest>
 
 #include "codec/hex_codec.h"
-#include "fakes/fake_comm_device.h"
-#include "fakes/fake_toolkit.h"
+#include "fakes/open_logic.h"
 #include "ui/frmmain.h"
 
 using fakes::FakeCommDevice;
@@ -22,16 +21,7 @@ QStringList sendOps(const QString& output) {
     return ops;
 }
 
-// The logic on an open port and an empty work area.
-struct Rig {
-    Rig() {
-        device.open = true;
-        toolkit.texts[Control::Text1].clear();
-    }
-    FakeCommDevice device;
-    FakeToolkit toolkit;
-    ui::frmmain logic{device, toolkit};
-};
+using Rig = fakes::OpenLogic;
 
 }  // namespace
 

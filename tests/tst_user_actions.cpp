@@ -1,7 +1,6 @@
 #include <QTest>
 
-#include "fakes/fake_comm_device.h"
-#include "fakes/fake_toolkit.h"
+#include "fakes/open_logic.h"
 #include "ui/frmmain.h"
 
 using fakes::FakeCommDevice;
@@ -15,15 +14,7 @@ const QString kHeader = QStringLiteral("\r\n-->收到数据:");
 
 enum class Button { on1, off1, reverse1, on2, off2, reverse2, Command10, Command11 };
 
-struct Rig {
-    Rig() {
-        device.open = true;
-        toolkit.texts[Control::Text1].clear();
-    }
-    FakeCommDevice device;
-    FakeToolkit toolkit;
-    ui::frmmain logic{device, toolkit};
-
+struct Rig : fakes::OpenLogic {
     void click(Button button) {
         switch (button) {
             case Button::on1:

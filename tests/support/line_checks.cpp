@@ -9,6 +9,8 @@
 #include <QTest>
 #include <ctime>
 
+#include "serial/pseudo_terminal.h"
+
 namespace support {
 
 namespace {
@@ -20,6 +22,12 @@ double processCpuSeconds() {
 }
 
 }  // namespace
+
+QString whyNoPseudoTerminal() {
+    const serial::PseudoTerminal terminal;
+    return terminal.isOpen() ? QString()
+                             : u"this machine gives no pseudo-terminal: " + terminal.errorString();
+}
 
 QStringList lockFilesFor(const QString& path) {
     static const QStringList kFolders{"/var/lock",         "/etc/locks", "/var/spool/locks",

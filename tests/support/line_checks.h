@@ -9,6 +9,9 @@
 
 namespace support {
 
+// Empty when this machine gives pseudo-terminals; otherwise why not, for a test to skip with.
+QString whyNoPseudoTerminal();
+
 // The lock files Qt's serial port may have left for `path`, in every folder it may choose.
 QStringList lockFilesFor(const QString& path);
 // Those of them that this process holds. Once a pseudo-terminal is closed another process may

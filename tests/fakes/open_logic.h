@@ -1,0 +1,22 @@
+#pragma once
+
+// The window logic on the two doubles, with the port open and the work area empty: where the
+// tests of sending, receiving and the buttons start.
+
+#include "fakes/fake_comm_device.h"
+#include "fakes/fake_toolkit.h"
+#include "ui/frmmain.h"
+
+namespace fakes {
+
+struct OpenLogic {
+    OpenLogic() {
+        device.open = true;
+        toolkit.texts[ui::Control::Text1].clear();
+    }
+    FakeCommDevice device;
+    FakeToolkit toolkit;
+    ui::frmmain logic{device, toolkit};
+};
+
+}  // namespace fakes
