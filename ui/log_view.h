@@ -77,6 +77,9 @@ public:
     QString textEnd(qsizetype count) const;
     void removeStart(qsizetype count);
     void removeEnd(qsizetype count);
+    // Whether appended text waits to reach the document, at the end of the frame; benchmarks ask
+    // it to tell when everything appended is on the screen.
+    bool hasPendingText() const { return !pending().isEmpty(); }
 
 protected:
     bool event(QEvent* event) override;
