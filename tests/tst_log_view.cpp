@@ -153,6 +153,39 @@ QStringList rows(const QPlainTextEdit& edit) {
     return result;
 }
 
+// Whether every display-only break in front of a block in view stands where a row starts: the
+// last row of the block before it and the first row of the block after it, laid out as one
+// paragraph, break exactly there. (Every block boundary of `edit` must be such a break.)
+bool breaksInViewStartRows(const QPlainTextEdit& edit) {
+    QTextBlock top = edit.cursorForPosition(QPoint(0, 0)).block();
+    if (top.previous().isValid()) {
+        top = top.previous();
+    }
+    const QTextBlock bottom =
+        edit.cursorForPosition(QPoint(0, edit.viewport()->height() - 1)).block();
+    auto* layout = qobject_cast<QPlainTextDocumentLayout*>(edit.document()->documentLayout());
+    for (QTextBlock block = top; block.isValid() && block != bottom; block = block.next()) {
+        layout->ensureBlockLayout(block);
+        layout->ensureBlockLayout(block.next());
+        const QTextLayout* before = block.layout();
+        const QTextLayout* after = block.next().layout();
+        const QTextLine lastRow = before->lineAt(before->lineCount() - 1);
+        const QString tail = block.text().mid(lastRow.textStart());
+        const QString head = block.next().text().left(after->lineAt(0).textLength());
+        QTextLayout joined(tail + head, edit.document()->defaultFont(), edit.viewport());
+        joined.setTextOption(edit.document()->defaultTextOption());
+        joined.beginLayout();
+        joined.createLine().setLineWidth(lastRow.width());
+        const QTextLine second = joined.createLine();
+        const bool startsRow = second.isValid() && second.textStart() == tail.size();
+        joined.endLayout();
+        if (!startsRow) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A plain QPlainTextEdit showing `text` the way Qt shows it: each line one paragraph.
 std::unique_ptr<QPlainTextEdit> reference(const LogView& view, const QString& text) {
     auto edit = std::make_unique<QPlainTextEdit>();
@@ -499,6 +532,32 @@ private Q_SLOTS:
             text += QStringLiteral(" FF");
         }
         QCOMPARE(rows(*view), rows(*reference(*view, text)));
+    }
+
+    // Appends cut long lines where rows are estimated to start, from the advances of the
+    // characters, and the breaks between the blocks in view are checked before they are painted.
+    // Qt breaks after a hyphen, which the estimate leaves out, so here it misses: still, no row
+    // in view ends early, at the end where the view follows the appends or wherever the operator
+    // scrolls; paged through from the top, the box shows the rows of the one paragraph.
+    void movesEstimatedBreaksToRowStartsBeforeShowingThem() {
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        QString text = QStringLiteral("-->收到数据:");
+        for (int i = 0; i < 6000; ++i) {
+            text += QStringLiteral("%1-").arg(i % 1000, 3, 10, QChar(u'0'));
+        }
+        appendShown(*view, text);
+        QCOMPARE(view->text(), text);
+        QVERIFY(view->blockCount() > 20);
+        QVERIFY(breaksInViewStartRows(*view));
+        QScrollBar* bar = view->verticalScrollBar();
+        bar->setValue(bar->maximum() / 2);
+        QVERIFY(breaksInViewStartRows(*view));
+        for (int value = 0; value < bar->maximum(); value += bar->pageStep()) {
+            bar->setValue(value);
+            QVERIFY(breaksInViewStartRows(*view));
+        }
+        QCOMPARE(rows(*view), rows(*reference(*view, text)));
+        QCOMPARE(view->text(), text);
     }
 
     // --- Editing across display-only breaks --------------------------------------------------

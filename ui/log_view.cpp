@@ -1,6 +1,7 @@
 #include "ui/log_view.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QScrollBar>
@@ -13,6 +14,7 @@
 #include <initializer_list>
 #include <limits>
 #include <optional>
+#include <string_view>
 
 namespace ui {
 
@@ -43,6 +45,9 @@ constexpr qsizetype kKeptPending = qsizetype{1} << 20;
 constexpr qsizetype kShortPiece = 64;
 // Rows at least this wide are not wrapped: the layout has no width yet.
 constexpr qreal kUnwrapped = 1e7;
+// The user state of a block whose display-only break in front of it stands where rows were
+// estimated to start, not yet checked against a layout (QTextBlock's default state is -1).
+constexpr int kEstimatedBreak = 1;
 
 QTextCharFormat separatorFormat(bool continuation) {
     QTextCharFormat format;
@@ -56,6 +61,26 @@ QTextCharFormat separatorFormat(bool continuation) {
 // character format is the document's initial one.
 bool isContinuation(const QTextBlock& block) {
     return block.isValid() && block.charFormat().boolProperty(kContinuationMark);
+}
+
+bool isEstimated(const QTextBlock& block) {
+    return block.userState() == kEstimatedBreak;
+}
+
+// Characters between which a line may break although no space stands there: ideographs and the
+// other wide characters of East Asian text.
+bool isWide(char32_t c) {
+    return (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
+           (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF01 && c <= 0xFF60) ||
+           (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+// Punctuation no line may start with.
+bool closesLine(char32_t c) {
+    return std::u32string_view(
+               U":;,.!?)]}\u3001\u3002\uFF01\uFF09\uFF0C\uFF0E\uFF1A\uFF1B\uFF1F"
+               U"\u300D\u300F\u3011")
+               .find(c) != std::u32string_view::npos;
 }
 
 // Appends `text` with each line break (CR LF, CR, LF, U+2028, U+2029) as `lineBreak`, and the
@@ -223,6 +248,10 @@ LogView::LogView(Mode mode, QWidget* parent) : QPlainTextEdit(parent), m_mode(mo
         if (m_programmatic == 0 && !m_relayout) {
             m_followEnd = value >= verticalScrollBar()->maximum();
         }
+        // The view moved: the blocks it shows now are checked before they are painted.
+        if (m_programmatic == 0) {
+            checkShown();
+        }
     });
 }
 
@@ -254,6 +283,7 @@ void LogView::setText(const QString& text) {
         if (m_mode == Mode::OneLine) {
             scrollToEnd();
         }
+        checkShown();
         retireLayouts();
     }
 }
@@ -353,6 +383,7 @@ void LogView::removeStart(qsizetype count) {
     if (remaining > 0) {
         dropPendingStart(std::min(remaining, pending().size()));
     }
+    checkShown();
     retireLayouts();
 }
 
@@ -409,6 +440,7 @@ void LogView::removeEnd(qsizetype count) {
             cursor.removeSelectedText();
         });
     }
+    checkShown();
     retireLayouts();
 }
 
@@ -514,6 +546,7 @@ void LogView::flushPending() {
         if (follow) {
             scrollToEnd();
         }
+        checkShown();
         retireLayouts();
     }
     m_sinceFlush.restart();
@@ -538,6 +571,8 @@ bool LogView::wraps() const {
 // rows the viewport's width less the document margins, or no limit before it knows that width.
 void LogView::measureRowWidth() {
     m_rowWidth = laidOut(document()->begin())->lineAt(0).width();
+    m_asciiAdvances.fill(-1);
+    m_advances.clear();
 }
 
 // Whether `text`, laid out as the document lays out a block, starts its second row at `position`.
@@ -569,22 +604,116 @@ void LogView::insertBounded(QTextCursor& cursor, QStringView text) {
     }
 }
 
+// Cuts where the last row that begins before the cursor was estimated to begin, without laying
+// the block out: appends that scroll out of view unseen never need a layout. The break is marked
+// as estimated, and checkShown() lays the blocks in view out and moves any break that stands
+// elsewhere than at the start of a row before it is painted.
 void LogView::cutBefore(const QTextCursor& cursor) {
     const QTextBlock block = cursor.block();
     const int offset = cursor.positionInBlock();
     if (wraps()) {
-        const QTextLayout* layout = laidOut(block);
-        for (int line = layout->lineCount() - 1; line > 0; --line) {
-            if (layout->lineAt(line).textStart() <= offset) {
-                cutAtRow(block, *layout, line);
-                return;
+        const QList<int> starts = estimatedRowStarts(block.text());
+        const auto after = std::upper_bound(starts.begin(), starts.end(), offset);
+        if (after != starts.begin()) {
+            const auto rowsBefore = static_cast<int>(after - starts.begin());
+            const int second = cutAt(block.position() + *(after - 1));
+            document()->findBlock(second - 1).setLineCount(rowsBefore);
+            QTextBlock next = document()->findBlock(second);
+            next.setLineCount(static_cast<int>(starts.size()) + 1 - rowsBefore);
+            if (isContinuation(next)) {
+                next.setUserState(kEstimatedBreak);
             }
+            return;
         }
     }
     const int cut = fallbackCut(block.text(), offset);
     if (cut > 0) {
         cutAt(block.position() + cut);
     }
+}
+
+// Where rows start in `text` laid out from its start (offsets after 0), as Qt's greedy wrap
+// places them, from the advances of the characters alone: rows break after spaces, around wide
+// characters and at stored breaks; a word wider than a row breaks where it overflows. Qt's
+// shaping (kerning, bearings) and the finer rules of line breaking are left out, so the result
+// is an estimate; for the received bytes, ASCII digits and spaces, it is exact in the fonts
+// tried.
+QList<int> LogView::estimatedRowStarts(QStringView text) {
+    QList<int> starts;
+    // The row from rowStart: `placed` is the width up to the end of its last whole word, `gap`
+    // the spaces behind it, `word` the word begun at wordStart.
+    qreal placed = 0;
+    qreal gap = 0;
+    qreal word = 0;
+    int rowStart = 0;
+    int wordStart = 0;
+    char32_t previous = 0;
+    const auto size = static_cast<int>(text.size());
+    for (int i = 0; i < size; ++i) {
+        char32_t c = text[i].unicode();
+        const int at = i;
+        if (text[i].isHighSurrogate() && i + 1 < size && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        if (c == kStoredBreak.unicode()) {
+            starts.append(i + 1);
+            placed = gap = word = 0;
+            rowStart = wordStart = i + 1;
+            previous = 0;
+            continue;
+        }
+        const qreal width = advance(c);
+        if (c == u' ') {
+            placed += gap + word;
+            gap = word == 0 ? gap + width : width;
+            word = 0;
+            wordStart = i + 1;
+            previous = c;
+            continue;
+        }
+        const bool breaksBefore = word > 0 && (isWide(c) || isWide(previous)) && !closesLine(c);
+        if (breaksBefore) {
+            placed += gap + word;
+            gap = word = 0;
+            wordStart = at;
+        }
+        if (word == 0) {
+            wordStart = at;
+        }
+        if (wordStart > rowStart && placed + gap + word + width > m_rowWidth) {
+            starts.append(wordStart);
+            rowStart = wordStart;
+            placed = gap = 0;
+        }
+        if (wordStart == rowStart && word > 0 && word + width > m_rowWidth) {
+            starts.append(at);
+            rowStart = wordStart = at;
+            word = 0;
+        }
+        word += width;
+        previous = c;
+    }
+    return starts;
+}
+
+qreal LogView::advance(char32_t c) {
+    if (c < m_asciiAdvances.size()) {
+        qreal& known = m_asciiAdvances[c];
+        if (known < 0) {
+            known = QFontMetricsF(document()->defaultFont(), viewport())
+                        .horizontalAdvance(QChar(static_cast<char16_t>(c)));
+        }
+        return known;
+    }
+    const auto known = m_advances.constFind(c);
+    if (known != m_advances.cend()) {
+        return *known;
+    }
+    const qreal width = QFontMetricsF(document()->defaultFont(), viewport())
+                            .horizontalAdvance(QString::fromUcs4(&c, 1));
+    m_advances.insert(c, width);
+    return width;
 }
 
 // Cuts `block` where row `line` of its current `layout` starts, gives both parts their line counts
@@ -691,6 +820,7 @@ QTextBlock LogView::repairFrom(QTextBlock block, int until, qsizetype& budget) {
         const QTextLayout* layout = fresh ? block.layout() : laidOut(block);
         const int lastRow = layout->lineAt(layout->lineCount() - 1).textStart();
         if (startsRow(block, lastRow, next)) {
+            QTextBlock(next).setUserState(-1);
             if (next.position() > until) {
                 return {};
             }
@@ -794,6 +924,69 @@ void LogView::realignAll() {
         }
     });
     retireLayouts();
+}
+
+// Checks the display-only breaks in front of the blocks in view that were placed by an estimate,
+// and moves those that stand elsewhere than at a row start; the repair goes on behind the view as
+// far as breaks move (within a budget, the rest left to later appends). A moved break changes the
+// number of rows, so the view may show other blocks afterwards: they are checked in turn.
+//
+// It keeps the operator's undo history: a check that moves nothing changes nothing, and a break
+// that moves becomes an undo step of its own, as the repair of an operator's edit does. While
+// redo is possible, the check waits, as that repair does too: a change now would end redo.
+void LogView::checkShown() {
+    if (!wraps() || m_checking || document()->isRedoAvailable()) {
+        return;
+    }
+    m_checking = true;
+    // The changes are LogView's own: no repair of edits, and the view's following is kept.
+    ++m_programmatic;
+    for (int round = 0; round < blockCount(); ++round) {
+        // The breaks in front of the blocks in view; the one in front of the first decides
+        // where the top row starts.
+        const auto [first, last] = visibleBlocks();
+        const QTextBlock from = document()->findBlockByNumber(std::max(first - 1, 0));
+        const QTextBlock to = document()->findBlockByNumber(last);
+        // Most estimates hold: those need a look at the layouts, and no change of the document.
+        bool moves = false;
+        for (QTextBlock block = from; block.isValid() && block.blockNumber() < last;
+             block = block.next()) {
+            QTextBlock next = block.next();
+            if (!isEstimated(next)) {
+                continue;
+            }
+            // An edit may have made the break a line break, which starts a row anyway.
+            if (!isContinuation(next)) {
+                next.setUserState(-1);
+                continue;
+            }
+            const QTextLayout* layout = laidOut(block);
+            if (!startsRow(block, layout->lineAt(layout->lineCount() - 1).textStart(), next)) {
+                moves = true;
+                break;
+            }
+            next.setUserState(-1);
+        }
+        if (!moves) {
+            break;
+        }
+        const bool atEnd = verticalScrollBar()->value() == verticalScrollBar()->maximum();
+        editQuietly(document(), [&] {
+            qsizetype budget = kEditBudget;
+            const QTextBlock resume = repairFrom(from, to.position(), budget);
+            if (resume.isValid()) {
+                m_debts.append(QTextCursor(resume));
+                if (m_debts.size() > kMaxDebts) {
+                    m_debts.removeFirst();
+                }
+            }
+        });
+        if (atEnd) {
+            scrollToEnd();
+        }
+    }
+    --m_programmatic;
+    m_checking = false;
 }
 
 // --- The operator's edits ----------------------------------------------------------------------
@@ -1167,6 +1360,14 @@ std::pair<int, int> LogView::visibleBlocks() const {
 void LogView::paintEvent(QPaintEvent* event) {
     QPlainTextEdit::paintEvent(event);
     const std::pair<int, int> painted = visibleBlocks();
+    // A way into view that checked nothing (none is known): check now, and paint again.
+    for (QTextBlock block = document()->findBlockByNumber(painted.first);
+         block.isValid() && block.blockNumber() <= painted.second; block = block.next()) {
+        if (isEstimated(block)) {
+            QMetaObject::invokeMethod(this, &LogView::checkShown, Qt::QueuedConnection);
+            break;
+        }
+    }
     if (painted == m_painted) {
         return;
     }
@@ -1260,6 +1461,7 @@ void LogView::showEvent(QShowEvent* event) {
     QPlainTextEdit::showEvent(event);
     m_relayout = false;
     flushPending();
+    checkShown();
 }
 
 void LogView::changeEvent(QEvent* event) {

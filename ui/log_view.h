@@ -13,11 +13,15 @@
 //   - A long line is cut into blocks by display-only breaks: block separators whose character
 //     format carries a continuation mark. text(), the end operations and whatever is copied,
 //     cut or dragged out of the box leave them out.
-//   - Every display-only break stands at the start of a wrapped row. Qt wraps greedily, so a
-//     block that starts where a row of the whole line starts wraps exactly as that line does:
-//     the rows on screen are those of the one long paragraph. Appends cut the growing last block
-//     at the start of its last row; after an edit, the breaks behind it are moved back to row
-//     starts (a bounded amount of work per edit; later appends finish the rest).
+//   - Every display-only break the operator sees stands at the start of a wrapped row. Qt wraps
+//     greedily, so a block that starts where a row of the whole line starts wraps exactly as that
+//     line does: the rows on screen are those of the one long paragraph. Appends cut the growing
+//     last block where its last row is estimated to start, from the advances of its characters,
+//     without laying it out (laying out every character would cost more than everything else an
+//     append does); before blocks are painted, the breaks between them are checked against their
+//     layouts and moved to row starts where the estimate was off. After an edit, the breaks
+//     behind it are moved back to row starts (a bounded amount of work per edit; later appends
+//     finish the rest).
 //   - The marks sit on the separators themselves, so Qt's undo and redo restore them exactly,
 //     and edits that delete a separator delete its mark with it.
 //   - Appended text waits in a buffer and reaches the document at most once per frame (sooner
@@ -29,6 +33,7 @@
 // with the log.
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QPlainTextEdit>
 #include <QPoint>
@@ -37,6 +42,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -126,6 +132,8 @@ private:
     bool rowBreaksAt(const QString& text, qsizetype position) const;
     void insertBounded(QTextCursor& cursor, QStringView text);
     void cutBefore(const QTextCursor& cursor);
+    QList<int> estimatedRowStarts(QStringView text);
+    qreal advance(char32_t c);
     int cutAtRow(const QTextBlock& block, const QTextLayout& layout, int line);
     int cutAt(int position);
     void replaceWithBreak(int from, int length);
@@ -140,6 +148,7 @@ private:
     void repairRange(int from, int to, qsizetype budget);
     void payDebts(qsizetype budget);
     void realignAll();
+    void checkShown();
 
     // The operator's edits.
     enum class KeyEdit : std::uint8_t {
@@ -179,6 +188,10 @@ private:
     bool m_followEnd = true;
     bool m_relayout = false;
     qreal m_rowWidth = 0;
+    // Advances of characters in the box's font, for estimating where rows start; -1 unknown.
+    std::array<qreal, 128> m_asciiAdvances{};
+    QHash<char32_t, qreal> m_advances;
+    bool m_checking = false;
     // An edit LogView did not make itself, repaired from the event loop.
     bool m_dirty = false;
     QTextCursor m_dirtyStart;
