@@ -537,8 +537,10 @@ void LogView::flushPending() {
             m_laidOut.append(number);
         }
         QTextCursor cursor(document());
-        cursor.movePosition(QTextCursor::End);
         editQuietly(document(), [&] {
+            // Inside the edit, where a cursor that moves does not work out its x coordinate: out
+            // of it, that would shape the last block.
+            cursor.movePosition(QTextCursor::End);
             insertBounded(cursor, text);
             payDebts(kFlushBudget);
         });
@@ -558,6 +560,16 @@ void LogView::flushPending() {
 // changes, so a layout it holds may be one of older text.
 QTextLayout* LogView::laidOut(QTextBlock block) {
     block.clearLayout();
+    qobject_cast<QPlainTextDocumentLayout*>(document()->documentLayout())->ensureBlockLayout(block);
+    m_laidOut.append(block.blockNumber());
+    return block.layout();
+}
+
+// The block's layout as the document layout keeps it, laid out if it holds none. Out of an edit
+// block the document layout has heard of every change, so it is a layout of the current text; it
+// is the one painting uses, so it keeps its glyphs for the paint.
+QTextLayout* LogView::shownLayout(QTextBlock block) {
+    block.layout()->setCacheEnabled(true);
     qobject_cast<QPlainTextDocumentLayout*>(document()->documentLayout())->ensureBlockLayout(block);
     m_laidOut.append(block.blockNumber());
     return block.layout();
@@ -819,7 +831,7 @@ QTextBlock LogView::repairFrom(QTextBlock block, int until, qsizetype& budget) {
         budget -= block.length() + next.length();
         const QTextLayout* layout = fresh ? block.layout() : laidOut(block);
         const int lastRow = layout->lineAt(layout->lineCount() - 1).textStart();
-        if (startsRow(block, lastRow, next)) {
+        if (startsRow(block, lastRow, next, *laidOut(next))) {
             QTextBlock(next).setUserState(-1);
             if (next.position() > until) {
                 return {};
@@ -878,11 +890,12 @@ bool LogView::cutNearTarget(const QTextBlock& block) {
 
 // Whether the break in front of `next` starts a row: whether the last row of `block`, followed
 // by the first row of `next`, wraps exactly there.
-bool LogView::startsRow(const QTextBlock& block, int lastRow, const QTextBlock& next) {
+bool LogView::startsRow(const QTextBlock& block, int lastRow, const QTextBlock& next,
+                        const QTextLayout& nextLayout) const {
     QString rows = block.text().mid(lastRow);
     const qsizetype tail = rows.size();
-    const QTextLayout* layout = laidOut(next);
-    const int head = layout->lineCount() > 1 ? layout->lineAt(1).textStart() : next.length() - 1;
+    const int head =
+        nextLayout.lineCount() > 1 ? nextLayout.lineAt(1).textStart() : next.length() - 1;
     rows += QStringView(next.text()).first(head);
     return rowBreaksAt(rows, tail);
 }
@@ -960,8 +973,9 @@ void LogView::checkShown() {
                 next.setUserState(-1);
                 continue;
             }
-            const QTextLayout* layout = laidOut(block);
-            if (!startsRow(block, layout->lineAt(layout->lineCount() - 1).textStart(), next)) {
+            const QTextLayout* layout = shownLayout(block);
+            if (!startsRow(block, layout->lineAt(layout->lineCount() - 1).textStart(), next,
+                           *shownLayout(next))) {
                 moves = true;
                 break;
             }
@@ -1358,6 +1372,14 @@ std::pair<int, int> LogView::visibleBlocks() const {
 }
 
 void LogView::paintEvent(QPaintEvent* event) {
+    // The blocks in view keep their glyphs from one paint to the next (Qt's layouts drop them
+    // once laid out): a paint after a small append then shapes only what changed.
+    QTextBlock shown = firstVisibleBlock();
+    for (qreal top = contentOffset().y(); shown.isValid() && top <= viewport()->height();
+         shown = shown.next()) {
+        shown.layout()->setCacheEnabled(true);
+        top += blockBoundingRect(shown).height();
+    }
     QPlainTextEdit::paintEvent(event);
     const std::pair<int, int> painted = visibleBlocks();
     // A way into view that checked nothing (none is known): check now, and paint again.

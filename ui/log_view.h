@@ -127,6 +127,7 @@ private:
 
     // Building blocks of the stored form.
     QTextLayout* laidOut(QTextBlock block);
+    QTextLayout* shownLayout(QTextBlock block);
     bool wraps() const;
     void measureRowWidth();
     bool rowBreaksAt(const QString& text, qsizetype position) const;
@@ -144,7 +145,8 @@ private:
     QTextBlock repairFrom(QTextBlock block, int until, qsizetype& budget);
     bool repairJoin(const QTextBlock& block, const QTextBlock& next);
     bool cutNearTarget(const QTextBlock& block);
-    bool startsRow(const QTextBlock& block, int lastRow, const QTextBlock& next);
+    bool startsRow(const QTextBlock& block, int lastRow, const QTextBlock& next,
+                   const QTextLayout& nextLayout) const;
     void repairRange(int from, int to, qsizetype budget);
     void payDebts(qsizetype budget);
     void realignAll();
