@@ -238,6 +238,10 @@ LogView::LogView(Mode mode, QWidget* parent) : QPlainTextEdit(parent), m_mode(mo
     } else {
         // Always there, so the rows never change width when the text outgrows the box.
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // The scroll bar changes with every new row. Left transparent, each of its repaints
+        // repaints whatever lies behind it, the surrounding group box with its frame and title;
+        // filled with the same window colour it looks the same and repaints alone.
+        verticalScrollBar()->setAutoFillBackground(true);
     }
     measureRowWidth();
     m_flushTimer.setSingleShot(true);
