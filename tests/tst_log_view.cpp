@@ -560,6 +560,38 @@ private Q_SLOTS:
         QCOMPARE(view->text(), text);
     }
 
+    // A slow stream flushes a few bytes a frame. The growing last block stays one row long, so
+    // that each flush lays out and repaints that row; the rows it leaves behind are joined into
+    // larger blocks once out of view. The box shows the rows of the one paragraph all along.
+    void slowStreamsKeepRowsAndFewBlocks_data() {
+        QTest::addColumn<LogView::Mode>("mode");
+        QTest::newRow("work area") << LogView::Mode::MultiLine;
+        QTest::newRow("received-bytes box") << LogView::Mode::OneLine;
+    }
+
+    void slowStreamsKeepRowsAndFewBlocks() {
+        QFETCH(LogView::Mode, mode);
+        const auto view =
+            shownView(mode, mode == LogView::Mode::OneLine ? kReceivedBox : kWorkArea);
+        QString text = QStringLiteral("-->收到数据:");
+        view->appendText(text);
+        for (int event = 0; event < 400; ++event) {
+            const QString bytes = receivedBytes(10, event * 10);
+            QSignalSpy changed(view.get(), &QPlainTextEdit::textChanged);
+            view->appendText(bytes);
+            text += bytes;
+            QTRY_VERIFY(!changed.isEmpty());
+            QVERIFY(breaksInViewStartRows(*view));
+        }
+        QCOMPARE(view->text(), text);
+        const QStringList shown = rows(*view);
+        QCOMPARE(shown, rows(*reference(*view, text)));
+        QVERIFY2(
+            view->blockCount() * 4 < shown.size(),
+            qPrintable(
+                QStringLiteral("%1 blocks for %2 rows").arg(view->blockCount()).arg(shown.size())));
+    }
+
     // --- Editing across display-only breaks --------------------------------------------------
 
     void editsAcrossADisplayOnlyBreak_data() {
@@ -914,6 +946,7 @@ private Q_SLOTS:
         // Appending lays out every block on the way; those that leave the view drop theirs.
         appendShown(*view, receivedBytes(300000));
         QVERIFY(view->blockCount() > 500);
+
         QTRY_VERIFY2(laidOut() <= 6,
                      qPrintable(QStringLiteral("%1 blocks hold layouts").arg(laidOut())));
 

@@ -546,6 +546,11 @@ void LogView::flushPending() {
             // of it, that would shape the last block.
             cursor.movePosition(QTextCursor::End);
             insertBounded(cursor, text);
+            // The growing last block stays one row long, so that the next small append lays
+            // out and repaints that row, not the kBlockTarget characters a block may reach.
+            if (wraps()) {
+                cutAtEstimatedRow(cursor);
+            }
             payDebts(kFlushBudget);
         });
         clearPending();
@@ -554,6 +559,7 @@ void LogView::flushPending() {
         }
         checkShown();
         retireLayouts();
+        joinRowsOutOfView();
     }
     m_sinceFlush.restart();
 }
@@ -625,27 +631,35 @@ void LogView::insertBounded(QTextCursor& cursor, QStringView text) {
 // as estimated, and checkShown() lays the blocks in view out and moves any break that stands
 // elsewhere than at the start of a row before it is painted.
 void LogView::cutBefore(const QTextCursor& cursor) {
-    const QTextBlock block = cursor.block();
-    const int offset = cursor.positionInBlock();
-    if (wraps()) {
-        const QList<int> starts = estimatedRowStarts(block.text());
-        const auto after = std::upper_bound(starts.begin(), starts.end(), offset);
-        if (after != starts.begin()) {
-            const auto rowsBefore = static_cast<int>(after - starts.begin());
-            const int second = cutAt(block.position() + *(after - 1));
-            document()->findBlock(second - 1).setLineCount(rowsBefore);
-            QTextBlock next = document()->findBlock(second);
-            next.setLineCount(static_cast<int>(starts.size()) + 1 - rowsBefore);
-            if (isContinuation(next)) {
-                next.setUserState(kEstimatedBreak);
-            }
-            return;
-        }
+    if (wraps() && cutAtEstimatedRow(cursor)) {
+        return;
     }
-    const int cut = fallbackCut(block.text(), offset);
+    const QTextBlock block = cursor.block();
+    const int cut = fallbackCut(block.text(), cursor.positionInBlock());
     if (cut > 0) {
         cutAt(block.position() + cut);
     }
+}
+
+// Cuts the cursor's block where the last row that begins before the cursor is estimated to
+// begin, and gives both parts their estimated row counts; false when the block is one row up to
+// the cursor.
+bool LogView::cutAtEstimatedRow(const QTextCursor& cursor) {
+    const QTextBlock block = cursor.block();
+    const QList<int> starts = estimatedRowStarts(block.text());
+    const auto after = std::upper_bound(starts.begin(), starts.end(), cursor.positionInBlock());
+    if (after == starts.begin()) {
+        return false;
+    }
+    const auto rowsBefore = static_cast<int>(after - starts.begin());
+    const int second = cutAt(block.position() + *(after - 1));
+    document()->findBlock(second - 1).setLineCount(rowsBefore);
+    QTextBlock next = document()->findBlock(second);
+    next.setLineCount(static_cast<int>(starts.size()) + 1 - rowsBefore);
+    if (isContinuation(next)) {
+        next.setUserState(kEstimatedBreak);
+    }
+    return true;
 }
 
 // Where rows start in `text` laid out from its start (offsets after 0), as Qt's greedy wrap
@@ -1419,7 +1433,14 @@ void LogView::retireLayouts() {
     const auto [firstVisible, lastVisible] = visibleBlocks();
     const int keepFrom = blockCount() - kKeepLaidOut;
     QList<int> kept;
-    QList<std::pair<int, int>> lineCounts;
+    // The blocks made anew, with their row counts and states (whether the break in front of
+    // them is an estimate not yet checked), which the new block data takes over.
+    struct Remade {
+        int number = 0;
+        int lines = 0;
+        int state = -1;
+    };
+    QList<Remade> remade;
     // The text stays as it is: neither the document nor its layout tells anyone.
     const QSignalBlocker quietDocument(document());
     const QSignalBlocker quietLayout(document()->documentLayout());
@@ -1432,15 +1453,15 @@ void LogView::retireLayouts() {
             kept.append(number);
             continue;
         }
-        const bool runGoesOn = !lineCounts.isEmpty() && lineCounts.last().first == number - 1;
-        if (!lineCounts.isEmpty() && !runGoesOn) {
+        const bool runGoesOn = !remade.isEmpty() && remade.last().number == number - 1;
+        if (!remade.isEmpty() && !runGoesOn) {
             cursor.endEditBlock();
         }
         if (!runGoesOn) {
             cursor.beginEditBlock();
         }
         const QTextBlock block = document()->findBlockByNumber(number);
-        lineCounts.append({number, block.lineCount()});
+        remade.append({number, block.lineCount(), block.userState()});
         const int at = block.position();
         cursor.setPosition(at);
         cursor.insertBlock();
@@ -1448,13 +1469,65 @@ void LogView::retireLayouts() {
         cursor.setPosition(at + 1, QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
     }
-    if (!lineCounts.isEmpty()) {
+    if (!remade.isEmpty()) {
         cursor.endEditBlock();
     }
-    for (const auto& [number, lines] : std::as_const(lineCounts)) {
-        document()->findBlockByNumber(number).setLineCount(lines);
+    for (const Remade& block : std::as_const(remade)) {
+        QTextBlock made = document()->findBlockByNumber(block.number);
+        made.setLineCount(block.lines);
+        made.setUserState(block.state);
     }
     m_laidOut = kept;
+}
+
+// Small appends leave a block per row behind the growing last one. Once a kBlockTarget's worth
+// of them is out of view, they are joined again into blocks of about kBlockTarget characters,
+// which holds the document's overhead per character down. The breaks between them stand at row
+// starts, so a joined block wraps into the same rows, and its row count is their sum; nothing
+// out of view needs a layout for it. Block numbers behind the joined ones shift down.
+void LogView::joinRowsOutOfView() {
+    const QTextBlock last = document()->lastBlock();
+    QTextBlock start = last;
+    qsizetype small = 0;
+    for (QTextBlock block = last.previous();
+         block.isValid() && isContinuation(block.next()) && block.length() - 1 < kBlockTarget / 2;
+         block = block.previous()) {
+        start = block;
+        small += block.length() - 1;
+    }
+    if (small < kBlockTarget || start == last) {
+        return;
+    }
+    const auto [firstVisible, lastVisible] = visibleBlocks();
+    const auto inView = [&](const QTextBlock& block) {
+        return block.blockNumber() >= firstVisible && block.blockNumber() <= lastVisible;
+    };
+    const int lastNumber = last.blockNumber();
+    int joined = 0;
+    int joinedBefore = 0;
+    const QSignalBlocker quietDocument(document());
+    editQuietly(document(), [&] {
+        QTextBlock block = start;
+        while (block.isValid() && block.blockNumber() < lastNumber - joined - 1) {
+            const QTextBlock next = block.next();
+            const bool fits = block.length() + next.length() - 2 <= kBlockTarget;
+            if (inView(block) || inView(next) || !fits) {
+                block = next;
+                continue;
+            }
+            const int lines = block.lineCount() + next.lineCount();
+            const int at = block.position();
+            joinedBefore += block.blockNumber() < firstVisible ? 1 : 0;
+            removeSeparator(next.position() - 1);
+            block = document()->findBlock(at);
+            block.setLineCount(lines);
+            ++joined;
+        }
+    });
+    // retireLayouts() left the blocks in view and the last ones in the list.
+    for (int& number : m_laidOut) {
+        number -= number > lastVisible ? joined : (number >= firstVisible ? joinedBefore : 0);
+    }
 }
 
 // After the view moved: the blocks that left it drop their layouts, unless the operator's undo
@@ -1466,6 +1539,37 @@ void LogView::retireWhenIdle() {
     }
     const ProgrammaticChange change(*this);
     retireLayouts();
+}
+
+void LogView::scrollContentsBy(int dx, int dy) {
+    noteBlocksNearTop();
+    QPlainTextEdit::scrollContentsBy(dx, dy);
+}
+
+// Scrolling, QPlainTextEdit works out how far the old top row moved by laying out the blocks from
+// the old top block towards the new one, until twice the view's height lies between them
+// (QPlainTextEditControl::blockBoundingRect). After a large append or a long jump those are
+// blocks nobody sees; noted here, their layouts go as the others' do.
+void LogView::noteBlocksNearTop() {
+    const qreal rowHeight = fontMetrics().lineSpacing();
+    const qreal reach = 2 * viewport()->height();
+    const QTextBlock top = firstVisibleBlock();
+    const qreal first = top.lineCount() * rowHeight;
+    m_laidOut.append(top.blockNumber());
+    qreal offset = 0;
+    for (QTextBlock block = top; block.isValid() && offset - first <= reach;) {
+        offset += block.lineCount() * rowHeight;
+        block = block.next();
+        if (block.isValid()) {
+            m_laidOut.append(block.blockNumber());
+        }
+    }
+    offset = 0;
+    for (QTextBlock block = top.previous(); block.isValid() && offset + first >= -reach / 2;
+         block = block.previous()) {
+        m_laidOut.append(block.blockNumber());
+        offset -= block.lineCount() * rowHeight;
+    }
 }
 
 void LogView::resizeEvent(QResizeEvent* event) {

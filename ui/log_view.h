@@ -96,6 +96,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
     QMimeData* createMimeDataFromSelection() const override;
@@ -133,6 +134,7 @@ private:
     bool rowBreaksAt(const QString& text, qsizetype position) const;
     void insertBounded(QTextCursor& cursor, QStringView text);
     void cutBefore(const QTextCursor& cursor);
+    bool cutAtEstimatedRow(const QTextCursor& cursor);
     QList<int> estimatedRowStarts(QStringView text);
     qreal advance(char32_t c);
     int cutAtRow(const QTextBlock& block, const QTextLayout& layout, int line);
@@ -179,6 +181,8 @@ private:
     void scrollToEnd();
     std::pair<int, int> visibleBlocks() const;
     void retireLayouts();
+    void noteBlocksNearTop();
+    void joinRowsOutOfView();
     void retireWhenIdle();
 
     Mode m_mode = Mode::MultiLine;
