@@ -10,10 +10,10 @@
 // and settled.
 //
 // Click to wire: with the last program still running, the pointer rests on channel 1's "打开";
-// XTest presses and releases button 1 through the X server, and the time runs from the moment the
-// release has been handed to the server until the four bytes of the frame can be read on the
-// pseudo-terminal's master. The X server, the program's event loop, the button's handler, the
-// send and the kernel's line are all on the path.
+// XTest presses button 1 through the X server and, as a hand does, releases it a little later; the
+// time runs from just before the release is handed to the server until the four bytes of the frame
+// can be read on the pseudo-terminal's master. The X server, the program's event loop, the button's
+// handler, the send and the kernel's line are all on the path.
 //
 // Usage: bench_program --program PATH/zeva-relay-test [--runs N] [--clicks N]
 // Prints one "name value" line per run and figure.
@@ -57,6 +57,8 @@ constexpr double kDpi = 96;
 constexpr int kGiveUpMs = 20000;
 constexpr std::chrono::milliseconds kSettle{1000};
 constexpr std::chrono::milliseconds kBetweenClicks{60};
+// A hand holds the button down for about this long; the pressed button has painted by then.
+constexpr std::chrono::milliseconds kHeld{80};
 const QByteArray kFrame = QByteArray::fromHex("A00103A4");
 
 double milliseconds(Clock::duration duration) {
@@ -153,10 +155,10 @@ public:
         xcb_flush(m_connection);
     }
 
-    // Presses and releases button 1 where the pointer is; returns once the server has the events.
-    void click() {
-        xcb_test_fake_input(m_connection, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, m_root, 0, 0, 0);
-        xcb_test_fake_input(m_connection, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, m_root, 0, 0, 0);
+    // Presses or releases button 1 where the pointer is; returns once the server has the event.
+    void button(bool press) {
+        xcb_test_fake_input(m_connection, press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, 1,
+                            XCB_CURRENT_TIME, m_root, 0, 0, 0);
         xcb_flush(m_connection);
     }
 
@@ -306,8 +308,10 @@ int main(int argc, char** argv) {
     std::vector<double> latencies;
     for (int i = 0; i < clicks; ++i) {
         drainMaster(master);
-        display.click();
+        display.button(true);
+        std::this_thread::sleep_for(kHeld);
         const Clock::time_point clicked = Clock::now();
+        display.button(false);
         const QByteArray frame = readMaster(master, kFrame.size());
         const Clock::time_point arrived = Clock::now();
         if (frame != kFrame) {
