@@ -4,10 +4,12 @@
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QTimer>
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include <limits>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace ui {
 
@@ -36,7 +39,7 @@ constexpr qsizetype kFlushBudget = qsizetype{4} * kBlockTarget;
 constexpr int kKeepLaidOut = 2;
 constexpr int kMaxDebts = 8;
 // Appended text reaches the document at most once per frame.
-constexpr qint64 kFrameMs = 16;
+constexpr qint64 kFrameMs = 40;
 // Appended text reaches the document at once when this much of it waits; pending text buffers
 // up to kKeptPending are kept between frames.
 constexpr qsizetype kFlushAtOnce = qsizetype{64} * 1024;
@@ -206,6 +209,64 @@ void editQuietly(QTextDocument* document, Change change) {
 
 }  // namespace
 
+// The frame clock of all boxes. Appended text waits for the next tick, at most a frame after the
+// one before, so the first bytes after a quiet spell show at once and a stream shows at the
+// frame rate. A box whose waiting text has grown large asks for a tick at once. On a tick every
+// waiting box flushes, and the window paints them all in the one pass that follows.
+class FrameClock : public QObject {
+public:
+    // One clock for the application, deleted with it.
+    static FrameClock& instance() {
+        static QPointer<FrameClock> current;
+        FrameClock* clock = current.data();
+        if (clock == nullptr) {
+            clock = new FrameClock(QCoreApplication::instance());
+            current = clock;
+        }
+        return *clock;
+    }
+
+    void schedule(LogView* view, bool atOnce) {
+        if (!m_waiting.contains(view)) {
+            m_waiting.append(view);
+        }
+        const qint64 wait =
+            atOnce ? 0 : std::clamp<qint64>(kFrameMs - m_sinceTick.elapsed(), 0, kFrameMs);
+        if (!m_timer.isActive() || m_timer.remainingTime() > wait) {
+            m_timer.start(static_cast<int>(wait));
+        }
+    }
+
+    void cancel(LogView* view) {
+        m_waiting.removeAll(view);
+        if (m_waiting.isEmpty()) {
+            m_timer.stop();
+        }
+    }
+
+private:
+    explicit FrameClock(QObject* parent) : QObject(parent) {
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_sinceTick.start();
+        connect(&m_timer, &QTimer::timeout, this, &FrameClock::tick);
+    }
+
+    void tick() {
+        m_sinceTick.restart();
+        const QList<QPointer<LogView>> waiting = std::exchange(m_waiting, {});
+        for (const QPointer<LogView>& view : waiting) {
+            if (!view.isNull()) {
+                view->flushPending();
+            }
+        }
+    }
+
+    QTimer m_timer;
+    QElapsedTimer m_sinceTick;
+    QList<QPointer<LogView>> m_waiting;
+};
+
 // Marks the document changes in its scope as the program's own: they clear the undo history and
 // keep out of it, and no repair of operator edits runs for them.
 class LogView::ProgrammaticChange {
@@ -244,9 +305,6 @@ LogView::LogView(Mode mode, QWidget* parent) : QPlainTextEdit(parent), m_mode(mo
         verticalScrollBar()->setAutoFillBackground(true);
     }
     measureRowWidth();
-    m_flushTimer.setSingleShot(true);
-    m_sinceFlush.start();
-    connect(&m_flushTimer, &QTimer::timeout, this, &LogView::flushPending);
     connect(document(), &QTextDocument::contentsChange, this, &LogView::noteEdit);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
         if (m_programmatic == 0 && !m_relayout) {
@@ -493,7 +551,7 @@ void LogView::clearPending() {
         m_pending.truncate(0);
     }
     m_pendingStart = 0;
-    m_flushTimer.stop();
+    FrameClock::instance().cancel(this);
 }
 
 // The pending text in the stored form, converted where it stands (it only gets shorter): a CR LF
@@ -519,16 +577,11 @@ void LogView::scheduleFlush() {
     if (!isVisible() || pending().isEmpty()) {
         return;
     }
-    const qint64 wait = pending().size() > kFlushAtOnce
-                            ? 0
-                            : std::clamp<qint64>(kFrameMs - m_sinceFlush.elapsed(), 0, kFrameMs);
-    if (!m_flushTimer.isActive() || m_flushTimer.remainingTime() > wait) {
-        m_flushTimer.start(static_cast<int>(wait));
-    }
+    FrameClock::instance().schedule(this, pending().size() > kFlushAtOnce);
 }
 
 void LogView::flushPending() {
-    m_flushTimer.stop();
+    FrameClock::instance().cancel(this);
     if (pending().isEmpty()) {
         return;
     }
@@ -561,7 +614,6 @@ void LogView::flushPending() {
         retireLayouts();
         joinRowsOutOfView();
     }
-    m_sinceFlush.restart();
 }
 
 // --- The stored form ---------------------------------------------------------------------------

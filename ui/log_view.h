@@ -26,7 +26,8 @@
 //     and edits that delete a separator delete its mark with it.
 //   - Appended text waits in a buffer and reaches the document at most once per frame (sooner
 //     when a flood piles much of it up), and not at all while the box is hidden; the layouts of
-//     blocks out of view are dropped.
+//     blocks out of view are dropped. All boxes share one frame clock, so that the boxes the
+//     same bytes went to flush together and the window paints them in one pass.
 //
 // text() and setText() are the box's text; QPlainTextEdit's own plain-text functions are hidden.
 // Programmatic changes clear the undo history, as in a classic edit box, so that it never grows
@@ -51,8 +52,11 @@ class QMimeData;
 
 namespace ui {
 
+class FrameClock;
+
 class LogView : public QPlainTextEdit {
     Q_OBJECT
+    friend class FrameClock;
 
 public:
     enum class Mode : std::uint8_t {
@@ -188,8 +192,6 @@ private:
     Mode m_mode = Mode::MultiLine;
     QString m_pending;
     qsizetype m_pendingStart = 0;
-    QTimer m_flushTimer;
-    QElapsedTimer m_sinceFlush;
     int m_programmatic = 0;
     bool m_followEnd = true;
     bool m_relayout = false;
