@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QInputMethodEvent>
 #include <QMimeData>
 #include <QPlainTextDocumentLayout>
@@ -113,8 +114,7 @@ std::unique_ptr<LogView> shownView(LogView::Mode mode, QSize size) {
 }
 
 // Appends in pieces the size of receive events, now and then letting the view show what it has,
-// and waits until it shows all of it. After an append the view always has text to show, so a
-// change of its document follows.
+// and waits until it shows all of it.
 void appendShown(LogView& view, QStringView text, qsizetype piece = 3072) {
     for (qsizetype at = 0; at < text.size(); at += piece) {
         const bool last = at + piece >= text.size();
@@ -561,6 +561,30 @@ private Q_SLOTS:
     // A slow stream flushes a few bytes a frame. The growing last block stays one row long, so
     // that each flush lays out and repaints that row; the rows it leaves behind are joined into
     // larger blocks once out of view. The box shows the rows of the one paragraph all along.
+    // The same bytes go to both boxes one after the other; they show in the same frame, so the
+    // window paints them in one pass. The box that showed text last frame must not lag behind.
+    void boxesShowTheSameBytesInTheSameFrame() {
+        const auto work = shownView(LogView::Mode::MultiLine, kWorkArea);
+        const auto received = shownView(LogView::Mode::OneLine, kReceivedBox);
+        // The boxes last showed text at different times.
+        appendShown(*received, u"A0");
+        QTest::qWait(10);
+        appendShown(*work, u"-->收到数据:");
+        for (int event = 0; event < 20; ++event) {
+            const QString bytes = receivedBytes(8, event * 8);
+            work->appendText(bytes);
+            received->appendText(bytes);
+            QElapsedTimer waited;
+            waited.start();
+            while (work->hasPendingText() && received->hasPendingText() &&
+                   waited.elapsed() < 5000) {
+                QTest::qWait(1);
+            }
+            QVERIFY(!work->hasPendingText());
+            QVERIFY(!received->hasPendingText());
+        }
+    }
+
     void slowStreamsKeepRowsAndFewBlocks_data() {
         QTest::addColumn<LogView::Mode>("mode");
         QTest::newRow("work area") << LogView::Mode::MultiLine;
