@@ -38,8 +38,6 @@ constexpr qsizetype kFlushBudget = qsizetype{4} * kBlockTarget;
 // The last blocks keep their layouts: the next append lays them out again anyway.
 constexpr int kKeepLaidOut = 2;
 constexpr int kMaxDebts = 8;
-// Appended text reaches the document at most once per frame.
-constexpr qint64 kFrameMs = 40;
 // Appended text reaches the document at once when this much of it waits; pending text buffers
 // up to kKeptPending are kept between frames.
 constexpr qsizetype kFlushAtOnce = qsizetype{64} * 1024;
@@ -230,8 +228,9 @@ public:
         if (!m_waiting.contains(view)) {
             m_waiting.append(view);
         }
-        const qint64 wait =
-            atOnce ? 0 : std::clamp<qint64>(kFrameMs - m_sinceTick.elapsed(), 0, kFrameMs);
+        const qint64 wait = atOnce ? 0
+                                   : std::clamp<qint64>(LogView::kFrameMs - m_sinceTick.elapsed(),
+                                                        0, LogView::kFrameMs);
         if (!m_timer.isActive() || m_timer.remainingTime() > wait) {
             m_timer.start(static_cast<int>(wait));
         }

@@ -68,6 +68,11 @@ public:
         OneLine,
     };
 
+    // Appended text reaches the document at most once a frame of this many milliseconds: 25
+    // frames a second, smooth for text that scrolls, and few enough that a slow stream costs
+    // little.
+    static constexpr qint64 kFrameMs = 40;
+
     explicit LogView(Mode mode, QWidget* parent = nullptr);
 
     Mode mode() const { return m_mode; }
