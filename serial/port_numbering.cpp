@@ -72,13 +72,18 @@ QStringList PortNumbering::systemPorts() {
 }
 
 QString PortNumbering::resolve(std::int16_t port, const QStringList& ports) const {
+    return resolve(port, [&ports] { return ports; });
+}
+
+QString PortNumbering::resolve(std::int16_t port,
+                               const std::function<QStringList()>& listPorts) const {
     if (const auto binding = m_bindings.find(port); binding != m_bindings.end()) {
         return binding->second;
     }
     if (port < 1) {
         return {};
     }
-    return comOrder(ports).value(port - 1);
+    return comOrder(listPorts()).value(port - 1);
 }
 
 }  // namespace serial

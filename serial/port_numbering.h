@@ -24,6 +24,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -46,8 +47,13 @@ public:
     // port-th entry of comOrder(ports); empty when there is none.
     QString resolve(std::int16_t port, const QStringList& ports) const;
 
+    // The same against the ports `listPorts` returns. It is called only for a number without a
+    // binding: listing the machine's ports walks udev's view of every tty, some 15 ms at each
+    // probe and open.
+    QString resolve(std::int16_t port, const std::function<QStringList()>& listPorts) const;
+
     // The same against the ports Qt lists now.
-    QString resolve(std::int16_t port) const { return resolve(port, systemPorts()); }
+    QString resolve(std::int16_t port) const { return resolve(port, &systemPorts); }
 
     const Bindings& bindings() const { return m_bindings; }
 

@@ -76,6 +76,24 @@ private Q_SLOTS:
         const PortNumbering numbering(bindings);
         QCOMPARE(numbering.resolve(static_cast<std::int16_t>(port), ports), expected);
     }
+
+    void resolveListsPortsOnlyWithoutBinding_data() { resolve_data(); }
+
+    void resolveListsPortsOnlyWithoutBinding() {
+        QFETCH(PortNumbering::Bindings, bindings);
+        QFETCH(QStringList, ports);
+        QFETCH(int, port);
+        QFETCH(QString, expected);
+        const PortNumbering numbering(bindings);
+        int listings = 0;
+        const auto listPorts = [&] {
+            ++listings;
+            return ports;
+        };
+        QCOMPARE(numbering.resolve(static_cast<std::int16_t>(port), listPorts), expected);
+        const bool bound = bindings.contains(static_cast<std::int16_t>(port));
+        QCOMPARE(listings, bound || port < 1 ? 0 : 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPortNumbering)

@@ -5,9 +5,12 @@
 // benchmark can open the port first; bytes sent before the port is opened would be discarded by
 // the open.
 
+#include <unistd.h>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -92,7 +95,12 @@ int main(int argc, char** argv) {
                                          QStringLiteral("Hang the line up this many milliseconds "
                                                         "later, then exit."),
                                          QStringLiteral("N"));
-    parser.addOptions({silent, sendHex, flood, rate, hangUpAfter});
+    const QCommandLineOption floodOnInput(
+        QStringLiteral("flood-on-input"),
+        QStringLiteral("Each line read from standard input sends the --flood bytes once more, the "
+                       "stream going on where it stopped, so a benchmark can start a second flood "
+                       "onto the same line when it is ready for it."));
+    parser.addOptions({silent, sendHex, flood, rate, hangUpAfter, floodOnInput});
     parser.process(app);
 
     std::optional<qint64> floodBytes;
@@ -102,6 +110,10 @@ int main(int argc, char** argv) {
     if (!readNumber(parser, flood, 0, std::numeric_limits<qint64>::max(), floodBytes) ||
         !readNumber(parser, rate, 1, kMost, bytesPerSecond) ||
         !readNumber(parser, hangUpAfter, 0, kMost, hangUpMs)) {
+        return 2;
+    }
+    if (parser.isSet(floodOnInput) && (!floodBytes || bytesPerSecond)) {
+        std::fputs("relay-board-sim: --flood-on-input needs --flood and no --rate\n", stderr);
         return 2;
     }
     QByteArray extraBytes;
@@ -138,8 +150,10 @@ int main(int argc, char** argv) {
         QCoreApplication::exit(1);
     });
 
-    // The stream of --flood and --rate: the bytes queued so far, and when pacing started.
+    // The stream of --flood and --rate: the bytes queued so far (over every flood), where the
+    // current flood ends, and when pacing started.
     qint64 streamed = 0;
+    qint64 floodEnd = floodBytes.value_or(0);
     QElapsedTimer pacingClock;
     QTimer pacer;
     pacer.setInterval(kPaceIntervalMs);
@@ -157,8 +171,8 @@ int main(int argc, char** argv) {
     });
     bool flooding = false;
     const auto queueFloodPiece = [&] {
-        const qint64 piece = std::min(kFloodPiece, *floodBytes - streamed);
-        flooding = streamed + piece < *floodBytes;
+        const qint64 piece = std::min(kFloodPiece, floodEnd - streamed);
+        flooding = streamed + piece < floodEnd;
         const qint64 first = streamed;
         streamed += piece;
         board.send(streamBytes(first, piece));
@@ -188,6 +202,27 @@ int main(int argc, char** argv) {
                 std::fputs("relay-board-sim: hung up\n", stderr);
                 QCoreApplication::quit();
             });
+        }
+    });
+
+    // Lines on standard input, read as they come; a flood asked for while one runs follows it.
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    input.setEnabled(parser.isSet(floodOnInput));
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char buffer[256];
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0) {
+            input.setEnabled(false);
+            return;
+        }
+        for (ssize_t i = 0; i < got; ++i) {
+            if (buffer[i] != '\n') {
+                continue;
+            }
+            floodEnd += *floodBytes;
+            if (started && !flooding) {
+                queueFloodPiece();
+            }
         }
     });
 

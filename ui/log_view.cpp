@@ -1,18 +1,23 @@
 #include "ui/log_view.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QTimer>
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <initializer_list>
 #include <limits>
 #include <optional>
+#include <string_view>
+#include <utility>
 
 namespace ui {
 
@@ -33,8 +38,6 @@ constexpr qsizetype kFlushBudget = qsizetype{4} * kBlockTarget;
 // The last blocks keep their layouts: the next append lays them out again anyway.
 constexpr int kKeepLaidOut = 2;
 constexpr int kMaxDebts = 8;
-// Appended text reaches the document at most once per frame.
-constexpr qint64 kFrameMs = 16;
 // Appended text reaches the document at once when this much of it waits; pending text buffers
 // up to kKeptPending are kept between frames.
 constexpr qsizetype kFlushAtOnce = qsizetype{64} * 1024;
@@ -43,6 +46,9 @@ constexpr qsizetype kKeptPending = qsizetype{1} << 20;
 constexpr qsizetype kShortPiece = 64;
 // Rows at least this wide are not wrapped: the layout has no width yet.
 constexpr qreal kUnwrapped = 1e7;
+// The user state of a block whose display-only break in front of it stands where rows were
+// estimated to start, not yet checked against a layout (QTextBlock's default state is -1).
+constexpr int kEstimatedBreak = 1;
 
 QTextCharFormat separatorFormat(bool continuation) {
     QTextCharFormat format;
@@ -56,6 +62,26 @@ QTextCharFormat separatorFormat(bool continuation) {
 // character format is the document's initial one.
 bool isContinuation(const QTextBlock& block) {
     return block.isValid() && block.charFormat().boolProperty(kContinuationMark);
+}
+
+bool isEstimated(const QTextBlock& block) {
+    return block.userState() == kEstimatedBreak;
+}
+
+// Characters between which a line may break although no space stands there: ideographs and the
+// other wide characters of East Asian text.
+bool isWide(char32_t c) {
+    return (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
+           (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF01 && c <= 0xFF60) ||
+           (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+// Punctuation no line may start with.
+bool closesLine(char32_t c) {
+    return std::u32string_view(
+               U":;,.!?)]}\u3001\u3002\uFF01\uFF09\uFF0C\uFF0E\uFF1A\uFF1B\uFF1F"
+               U"\u300D\u300F\u3011")
+               .find(c) != std::u32string_view::npos;
 }
 
 // Appends `text` with each line break (CR LF, CR, LF, U+2028, U+2029) as `lineBreak`, and the
@@ -181,6 +207,65 @@ void editQuietly(QTextDocument* document, Change change) {
 
 }  // namespace
 
+// The frame clock of all boxes. Appended text waits for the next tick, at most a frame after the
+// one before, so the first bytes after a quiet spell show at once and a stream shows at the
+// frame rate. A box whose waiting text has grown large asks for a tick at once. On a tick every
+// waiting box flushes, and the window paints them all in the one pass that follows.
+class FrameClock : public QObject {
+public:
+    // One clock for the application, deleted with it.
+    static FrameClock& instance() {
+        static QPointer<FrameClock> current;
+        FrameClock* clock = current.data();
+        if (clock == nullptr) {
+            clock = new FrameClock(QCoreApplication::instance());
+            current = clock;
+        }
+        return *clock;
+    }
+
+    void schedule(LogView* view, bool atOnce) {
+        if (!m_waiting.contains(view)) {
+            m_waiting.append(view);
+        }
+        const qint64 wait = atOnce ? 0
+                                   : std::clamp<qint64>(LogView::kFrameMs - m_sinceTick.elapsed(),
+                                                        0, LogView::kFrameMs);
+        if (!m_timer.isActive() || m_timer.remainingTime() > wait) {
+            m_timer.start(static_cast<int>(wait));
+        }
+    }
+
+    void cancel(LogView* view) {
+        m_waiting.removeAll(view);
+        if (m_waiting.isEmpty()) {
+            m_timer.stop();
+        }
+    }
+
+private:
+    explicit FrameClock(QObject* parent) : QObject(parent) {
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_sinceTick.start();
+        connect(&m_timer, &QTimer::timeout, this, &FrameClock::tick);
+    }
+
+    void tick() {
+        m_sinceTick.restart();
+        const QList<QPointer<LogView>> waiting = std::exchange(m_waiting, {});
+        for (const QPointer<LogView>& view : waiting) {
+            if (!view.isNull()) {
+                view->flushPending();
+            }
+        }
+    }
+
+    QTimer m_timer;
+    QElapsedTimer m_sinceTick;
+    QList<QPointer<LogView>> m_waiting;
+};
+
 // Marks the document changes in its scope as the program's own: they clear the undo history and
 // keep out of it, and no repair of operator edits runs for them.
 class LogView::ProgrammaticChange {
@@ -213,15 +298,20 @@ LogView::LogView(Mode mode, QWidget* parent) : QPlainTextEdit(parent), m_mode(mo
     } else {
         // Always there, so the rows never change width when the text outgrows the box.
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // The scroll bar changes with every new row. Left transparent, each of its repaints
+        // repaints whatever lies behind it, the surrounding group box with its frame and title;
+        // filled with the same window colour it looks the same and repaints alone.
+        verticalScrollBar()->setAutoFillBackground(true);
     }
     measureRowWidth();
-    m_flushTimer.setSingleShot(true);
-    m_sinceFlush.start();
-    connect(&m_flushTimer, &QTimer::timeout, this, &LogView::flushPending);
     connect(document(), &QTextDocument::contentsChange, this, &LogView::noteEdit);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
         if (m_programmatic == 0 && !m_relayout) {
             m_followEnd = value >= verticalScrollBar()->maximum();
+        }
+        // The view moved: the blocks it shows now are checked before they are painted.
+        if (m_programmatic == 0) {
+            checkShown();
         }
     });
 }
@@ -254,6 +344,7 @@ void LogView::setText(const QString& text) {
         if (m_mode == Mode::OneLine) {
             scrollToEnd();
         }
+        checkShown();
         retireLayouts();
     }
 }
@@ -353,6 +444,7 @@ void LogView::removeStart(qsizetype count) {
     if (remaining > 0) {
         dropPendingStart(std::min(remaining, pending().size()));
     }
+    checkShown();
     retireLayouts();
 }
 
@@ -409,6 +501,7 @@ void LogView::removeEnd(qsizetype count) {
             cursor.removeSelectedText();
         });
     }
+    checkShown();
     retireLayouts();
 }
 
@@ -457,7 +550,7 @@ void LogView::clearPending() {
         m_pending.truncate(0);
     }
     m_pendingStart = 0;
-    m_flushTimer.stop();
+    FrameClock::instance().cancel(this);
 }
 
 // The pending text in the stored form, converted where it stands (it only gets shorter): a CR LF
@@ -483,16 +576,11 @@ void LogView::scheduleFlush() {
     if (!isVisible() || pending().isEmpty()) {
         return;
     }
-    const qint64 wait = pending().size() > kFlushAtOnce
-                            ? 0
-                            : std::clamp<qint64>(kFrameMs - m_sinceFlush.elapsed(), 0, kFrameMs);
-    if (!m_flushTimer.isActive() || m_flushTimer.remainingTime() > wait) {
-        m_flushTimer.start(static_cast<int>(wait));
-    }
+    FrameClock::instance().schedule(this, pending().size() > kFlushAtOnce);
 }
 
 void LogView::flushPending() {
-    m_flushTimer.stop();
+    FrameClock::instance().cancel(this);
     if (pending().isEmpty()) {
         return;
     }
@@ -505,18 +593,26 @@ void LogView::flushPending() {
             m_laidOut.append(number);
         }
         QTextCursor cursor(document());
-        cursor.movePosition(QTextCursor::End);
         editQuietly(document(), [&] {
+            // Inside the edit, where a cursor that moves does not work out its x coordinate: out
+            // of it, that would shape the last block.
+            cursor.movePosition(QTextCursor::End);
             insertBounded(cursor, text);
+            // The growing last block stays one row long, so that the next small append lays
+            // out and repaints that row, not the kBlockTarget characters a block may reach.
+            if (wraps()) {
+                cutAtEstimatedRow(cursor);
+            }
             payDebts(kFlushBudget);
         });
         clearPending();
         if (follow) {
             scrollToEnd();
         }
+        checkShown();
         retireLayouts();
+        joinRowsOutOfView();
     }
-    m_sinceFlush.restart();
 }
 
 // --- The stored form ---------------------------------------------------------------------------
@@ -530,6 +626,16 @@ QTextLayout* LogView::laidOut(QTextBlock block) {
     return block.layout();
 }
 
+// The block's layout as the document layout keeps it, laid out if it holds none. Out of an edit
+// block the document layout has heard of every change, so it is a layout of the current text; it
+// is the one painting uses, so it keeps its glyphs for the paint.
+QTextLayout* LogView::shownLayout(QTextBlock block) {
+    block.layout()->setCacheEnabled(true);
+    qobject_cast<QPlainTextDocumentLayout*>(document()->documentLayout())->ensureBlockLayout(block);
+    m_laidOut.append(block.blockNumber());
+    return block.layout();
+}
+
 bool LogView::wraps() const {
     return lineWrapMode() != NoWrap && m_rowWidth < kUnwrapped;
 }
@@ -538,6 +644,8 @@ bool LogView::wraps() const {
 // rows the viewport's width less the document margins, or no limit before it knows that width.
 void LogView::measureRowWidth() {
     m_rowWidth = laidOut(document()->begin())->lineAt(0).width();
+    m_asciiAdvances.fill(-1);
+    m_advances.clear();
 }
 
 // Whether `text`, laid out as the document lays out a block, starts its second row at `position`.
@@ -569,22 +677,124 @@ void LogView::insertBounded(QTextCursor& cursor, QStringView text) {
     }
 }
 
+// Cuts where the last row that begins before the cursor was estimated to begin, without laying
+// the block out: appends that scroll out of view unseen never need a layout. The break is marked
+// as estimated, and checkShown() lays the blocks in view out and moves any break that stands
+// elsewhere than at the start of a row before it is painted.
 void LogView::cutBefore(const QTextCursor& cursor) {
-    const QTextBlock block = cursor.block();
-    const int offset = cursor.positionInBlock();
-    if (wraps()) {
-        const QTextLayout* layout = laidOut(block);
-        for (int line = layout->lineCount() - 1; line > 0; --line) {
-            if (layout->lineAt(line).textStart() <= offset) {
-                cutAtRow(block, *layout, line);
-                return;
-            }
-        }
+    if (wraps() && cutAtEstimatedRow(cursor)) {
+        return;
     }
-    const int cut = fallbackCut(block.text(), offset);
+    const QTextBlock block = cursor.block();
+    const int cut = fallbackCut(block.text(), cursor.positionInBlock());
     if (cut > 0) {
         cutAt(block.position() + cut);
     }
+}
+
+// Cuts the cursor's block where the last row that begins before the cursor is estimated to
+// begin, and gives both parts their estimated row counts; false when the block is one row up to
+// the cursor.
+bool LogView::cutAtEstimatedRow(const QTextCursor& cursor) {
+    const QTextBlock block = cursor.block();
+    const QList<int> starts = estimatedRowStarts(block.text());
+    const auto after = std::upper_bound(starts.begin(), starts.end(), cursor.positionInBlock());
+    if (after == starts.begin()) {
+        return false;
+    }
+    const auto rowsBefore = static_cast<int>(after - starts.begin());
+    const int second = cutAt(block.position() + *(after - 1));
+    document()->findBlock(second - 1).setLineCount(rowsBefore);
+    QTextBlock next = document()->findBlock(second);
+    next.setLineCount(static_cast<int>(starts.size()) + 1 - rowsBefore);
+    if (isContinuation(next)) {
+        next.setUserState(kEstimatedBreak);
+    }
+    return true;
+}
+
+// Where rows start in `text` laid out from its start (offsets after 0), as Qt's greedy wrap
+// places them, from the advances of the characters alone: rows break after spaces, around wide
+// characters and at stored breaks; a word wider than a row breaks where it overflows. Qt's
+// shaping (kerning, bearings) and the finer rules of line breaking are left out, so the result
+// is an estimate; for the received bytes, ASCII digits and spaces, it is exact in the fonts
+// tried.
+QList<int> LogView::estimatedRowStarts(QStringView text) {
+    QList<int> starts;
+    // The row from rowStart: `placed` is the width up to the end of its last whole word, `gap`
+    // the spaces behind it, `word` the word begun at wordStart.
+    qreal placed = 0;
+    qreal gap = 0;
+    qreal word = 0;
+    int rowStart = 0;
+    int wordStart = 0;
+    char32_t previous = 0;
+    const auto size = static_cast<int>(text.size());
+    for (int i = 0; i < size; ++i) {
+        char32_t c = text[i].unicode();
+        const int at = i;
+        if (text[i].isHighSurrogate() && i + 1 < size && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        if (c == kStoredBreak.unicode()) {
+            starts.append(i + 1);
+            placed = gap = word = 0;
+            rowStart = wordStart = i + 1;
+            previous = 0;
+            continue;
+        }
+        const qreal width = advance(c);
+        if (c == u' ') {
+            placed += gap + word;
+            gap = word == 0 ? gap + width : width;
+            word = 0;
+            wordStart = i + 1;
+            previous = c;
+            continue;
+        }
+        const bool breaksBefore = word > 0 && (isWide(c) || isWide(previous)) && !closesLine(c);
+        if (breaksBefore) {
+            placed += gap + word;
+            gap = word = 0;
+            wordStart = at;
+        }
+        if (word == 0) {
+            wordStart = at;
+        }
+        if (wordStart > rowStart && placed + gap + word + width > m_rowWidth) {
+            starts.append(wordStart);
+            rowStart = wordStart;
+            placed = gap = 0;
+        }
+        if (wordStart == rowStart && word > 0 && word + width > m_rowWidth) {
+            starts.append(at);
+            rowStart = wordStart = at;
+            word = 0;
+        }
+        word += width;
+        previous = c;
+    }
+    return starts;
+}
+
+qreal LogView::advance(char32_t c) {
+    if (c < m_asciiAdvances.size()) {
+        qreal& known = m_asciiAdvances[c];
+        if (known < 0) {
+            known = QFontMetricsF(document()->defaultFont(), viewport())
+                        .horizontalAdvance(QChar(static_cast<char16_t>(c)));
+        }
+        return known;
+    }
+    const auto known = m_advances.constFind(c);
+    if (known != m_advances.cend()) {
+        return *known;
+    }
+    const qreal width = QFontMetricsF(document()->defaultFont(), viewport())
+                            .horizontalAdvance(QString::fromUcs4(&c, 1));
+    m_advances.insert(c, width);
+    return width;
 }
 
 // Cuts `block` where row `line` of its current `layout` starts, gives both parts their line counts
@@ -690,7 +900,8 @@ QTextBlock LogView::repairFrom(QTextBlock block, int until, qsizetype& budget) {
         budget -= block.length() + next.length();
         const QTextLayout* layout = fresh ? block.layout() : laidOut(block);
         const int lastRow = layout->lineAt(layout->lineCount() - 1).textStart();
-        if (startsRow(block, lastRow, next)) {
+        if (startsRow(block, lastRow, next, *laidOut(next))) {
+            QTextBlock(next).setUserState(-1);
             if (next.position() > until) {
                 return {};
             }
@@ -748,11 +959,12 @@ bool LogView::cutNearTarget(const QTextBlock& block) {
 
 // Whether the break in front of `next` starts a row: whether the last row of `block`, followed
 // by the first row of `next`, wraps exactly there.
-bool LogView::startsRow(const QTextBlock& block, int lastRow, const QTextBlock& next) {
+bool LogView::startsRow(const QTextBlock& block, int lastRow, const QTextBlock& next,
+                        const QTextLayout& nextLayout) const {
     QString rows = block.text().mid(lastRow);
     const qsizetype tail = rows.size();
-    const QTextLayout* layout = laidOut(next);
-    const int head = layout->lineCount() > 1 ? layout->lineAt(1).textStart() : next.length() - 1;
+    const int head =
+        nextLayout.lineCount() > 1 ? nextLayout.lineAt(1).textStart() : next.length() - 1;
     rows += QStringView(next.text()).first(head);
     return rowBreaksAt(rows, tail);
 }
@@ -794,6 +1006,70 @@ void LogView::realignAll() {
         }
     });
     retireLayouts();
+}
+
+// Checks the display-only breaks in front of the blocks in view that were placed by an estimate,
+// and moves those that stand elsewhere than at a row start; the repair goes on behind the view as
+// far as breaks move (within a budget, the rest left to later appends). A moved break changes the
+// number of rows, so the view may show other blocks afterwards: they are checked in turn.
+//
+// It keeps the operator's undo history: a check that moves nothing changes nothing, and a break
+// that moves becomes an undo step of its own, as the repair of an operator's edit does. While
+// redo is possible, the check waits, as that repair does too: a change now would end redo.
+void LogView::checkShown() {
+    if (!wraps() || m_checking || document()->isRedoAvailable()) {
+        return;
+    }
+    m_checking = true;
+    // The changes are LogView's own: no repair of edits, and the view's following is kept.
+    ++m_programmatic;
+    for (int round = 0; round < blockCount(); ++round) {
+        // The breaks in front of the blocks in view; the one in front of the first decides
+        // where the top row starts.
+        const auto [first, last] = visibleBlocks();
+        const QTextBlock from = document()->findBlockByNumber(std::max(first - 1, 0));
+        const QTextBlock to = document()->findBlockByNumber(last);
+        // Most estimates hold: those need a look at the layouts, and no change of the document.
+        bool moves = false;
+        for (QTextBlock block = from; block.isValid() && block.blockNumber() < last;
+             block = block.next()) {
+            QTextBlock next = block.next();
+            if (!isEstimated(next)) {
+                continue;
+            }
+            // An edit may have made the break a line break, which starts a row anyway.
+            if (!isContinuation(next)) {
+                next.setUserState(-1);
+                continue;
+            }
+            const QTextLayout* layout = shownLayout(block);
+            if (!startsRow(block, layout->lineAt(layout->lineCount() - 1).textStart(), next,
+                           *shownLayout(next))) {
+                moves = true;
+                break;
+            }
+            next.setUserState(-1);
+        }
+        if (!moves) {
+            break;
+        }
+        const bool atEnd = verticalScrollBar()->value() == verticalScrollBar()->maximum();
+        editQuietly(document(), [&] {
+            qsizetype budget = kEditBudget;
+            const QTextBlock resume = repairFrom(from, to.position(), budget);
+            if (resume.isValid()) {
+                m_debts.append(QTextCursor(resume));
+                if (m_debts.size() > kMaxDebts) {
+                    m_debts.removeFirst();
+                }
+            }
+        });
+        if (atEnd) {
+            scrollToEnd();
+        }
+    }
+    --m_programmatic;
+    m_checking = false;
 }
 
 // --- The operator's edits ----------------------------------------------------------------------
@@ -1165,8 +1441,24 @@ std::pair<int, int> LogView::visibleBlocks() const {
 }
 
 void LogView::paintEvent(QPaintEvent* event) {
+    // The blocks in view keep their glyphs from one paint to the next (Qt's layouts drop them
+    // once laid out): a paint after a small append then shapes only what changed.
+    QTextBlock shown = firstVisibleBlock();
+    for (qreal top = contentOffset().y(); shown.isValid() && top <= viewport()->height();
+         shown = shown.next()) {
+        shown.layout()->setCacheEnabled(true);
+        top += blockBoundingRect(shown).height();
+    }
     QPlainTextEdit::paintEvent(event);
     const std::pair<int, int> painted = visibleBlocks();
+    // A way into view that checked nothing (none is known): check now, and paint again.
+    for (QTextBlock block = document()->findBlockByNumber(painted.first);
+         block.isValid() && block.blockNumber() <= painted.second; block = block.next()) {
+        if (isEstimated(block)) {
+            QMetaObject::invokeMethod(this, &LogView::checkShown, Qt::QueuedConnection);
+            break;
+        }
+    }
     if (painted == m_painted) {
         return;
     }
@@ -1192,7 +1484,14 @@ void LogView::retireLayouts() {
     const auto [firstVisible, lastVisible] = visibleBlocks();
     const int keepFrom = blockCount() - kKeepLaidOut;
     QList<int> kept;
-    QList<std::pair<int, int>> lineCounts;
+    // The blocks made anew, with their row counts and states (whether the break in front of
+    // them is an estimate not yet checked), which the new block data takes over.
+    struct Remade {
+        int number = 0;
+        int lines = 0;
+        int state = -1;
+    };
+    QList<Remade> remade;
     // The text stays as it is: neither the document nor its layout tells anyone.
     const QSignalBlocker quietDocument(document());
     const QSignalBlocker quietLayout(document()->documentLayout());
@@ -1205,15 +1504,15 @@ void LogView::retireLayouts() {
             kept.append(number);
             continue;
         }
-        const bool runGoesOn = !lineCounts.isEmpty() && lineCounts.last().first == number - 1;
-        if (!lineCounts.isEmpty() && !runGoesOn) {
+        const bool runGoesOn = !remade.isEmpty() && remade.last().number == number - 1;
+        if (!remade.isEmpty() && !runGoesOn) {
             cursor.endEditBlock();
         }
         if (!runGoesOn) {
             cursor.beginEditBlock();
         }
         const QTextBlock block = document()->findBlockByNumber(number);
-        lineCounts.append({number, block.lineCount()});
+        remade.append({number, block.lineCount(), block.userState()});
         const int at = block.position();
         cursor.setPosition(at);
         cursor.insertBlock();
@@ -1221,13 +1520,65 @@ void LogView::retireLayouts() {
         cursor.setPosition(at + 1, QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
     }
-    if (!lineCounts.isEmpty()) {
+    if (!remade.isEmpty()) {
         cursor.endEditBlock();
     }
-    for (const auto& [number, lines] : std::as_const(lineCounts)) {
-        document()->findBlockByNumber(number).setLineCount(lines);
+    for (const Remade& block : std::as_const(remade)) {
+        QTextBlock made = document()->findBlockByNumber(block.number);
+        made.setLineCount(block.lines);
+        made.setUserState(block.state);
     }
     m_laidOut = kept;
+}
+
+// Small appends leave a block per row behind the growing last one. Once a kBlockTarget's worth
+// of them is out of view, they are joined again into blocks of about kBlockTarget characters,
+// which holds the document's overhead per character down. The breaks between them stand at row
+// starts, so a joined block wraps into the same rows, and its row count is their sum; nothing
+// out of view needs a layout for it. Block numbers behind the joined ones shift down.
+void LogView::joinRowsOutOfView() {
+    const QTextBlock last = document()->lastBlock();
+    QTextBlock start = last;
+    qsizetype small = 0;
+    for (QTextBlock block = last.previous();
+         block.isValid() && isContinuation(block.next()) && block.length() - 1 < kBlockTarget / 2;
+         block = block.previous()) {
+        start = block;
+        small += block.length() - 1;
+    }
+    if (small < kBlockTarget || start == last) {
+        return;
+    }
+    const auto [firstVisible, lastVisible] = visibleBlocks();
+    const auto inView = [&](const QTextBlock& block) {
+        return block.blockNumber() >= firstVisible && block.blockNumber() <= lastVisible;
+    };
+    const int lastNumber = last.blockNumber();
+    int joined = 0;
+    int joinedBefore = 0;
+    const QSignalBlocker quietDocument(document());
+    editQuietly(document(), [&] {
+        QTextBlock block = start;
+        while (block.isValid() && block.blockNumber() < lastNumber - joined - 1) {
+            const QTextBlock next = block.next();
+            const bool fits = block.length() + next.length() - 2 <= kBlockTarget;
+            if (inView(block) || inView(next) || !fits) {
+                block = next;
+                continue;
+            }
+            const int lines = block.lineCount() + next.lineCount();
+            const int at = block.position();
+            joinedBefore += block.blockNumber() < firstVisible ? 1 : 0;
+            removeSeparator(next.position() - 1);
+            block = document()->findBlock(at);
+            block.setLineCount(lines);
+            ++joined;
+        }
+    });
+    // retireLayouts() left the blocks in view and the last ones in the list.
+    for (int& number : m_laidOut) {
+        number -= number > lastVisible ? joined : (number >= firstVisible ? joinedBefore : 0);
+    }
 }
 
 // After the view moved: the blocks that left it drop their layouts, unless the operator's undo
@@ -1239,6 +1590,37 @@ void LogView::retireWhenIdle() {
     }
     const ProgrammaticChange change(*this);
     retireLayouts();
+}
+
+void LogView::scrollContentsBy(int dx, int dy) {
+    noteBlocksNearTop();
+    QPlainTextEdit::scrollContentsBy(dx, dy);
+}
+
+// Scrolling, QPlainTextEdit works out how far the old top row moved by laying out the blocks from
+// the old top block towards the new one, until twice the view's height lies between them
+// (QPlainTextEditControl::blockBoundingRect). After a large append or a long jump those are
+// blocks nobody sees; noted here, their layouts go as the others' do.
+void LogView::noteBlocksNearTop() {
+    const qreal rowHeight = fontMetrics().lineSpacing();
+    const qreal reach = 2 * viewport()->height();
+    const QTextBlock top = firstVisibleBlock();
+    const qreal first = top.lineCount() * rowHeight;
+    m_laidOut.append(top.blockNumber());
+    qreal offset = 0;
+    for (QTextBlock block = top; block.isValid() && offset - first <= reach;) {
+        offset += block.lineCount() * rowHeight;
+        block = block.next();
+        if (block.isValid()) {
+            m_laidOut.append(block.blockNumber());
+        }
+    }
+    offset = 0;
+    for (QTextBlock block = top.previous(); block.isValid() && offset + first >= -reach / 2;
+         block = block.previous()) {
+        m_laidOut.append(block.blockNumber());
+        offset -= block.lineCount() * rowHeight;
+    }
 }
 
 void LogView::resizeEvent(QResizeEvent* event) {
@@ -1260,6 +1642,7 @@ void LogView::showEvent(QShowEvent* event) {
     QPlainTextEdit::showEvent(event);
     m_relayout = false;
     flushPending();
+    checkShown();
 }
 
 void LogView::changeEvent(QEvent* event) {

@@ -112,9 +112,15 @@ void MainWindow::buildControls() {
                 control = lamp;
                 break;
             }
-            case Kind::Button:
-                control = new QPushButton(text, parent);
+            case Kind::Button: {
+                auto* button = new QPushButton(text, parent);
+                // Filled with the window's colour, which is what shows beneath it anyway, the
+                // button counts as opaque: the repaint Qt makes before a click's handler runs
+                // paints the button alone, not the frame around it as well.
+                button->setAutoFillBackground(true);
+                control = button;
                 break;
+            }
             case Kind::TextBox:
                 if (design.id == Control::Text4) {
                     auto* box = new LogView(LogView::Mode::OneLine, parent);
