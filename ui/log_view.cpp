@@ -629,7 +629,7 @@ QTextLayout* LogView::laidOut(QTextBlock block) {
 // The block's layout as the document layout keeps it, laid out if it holds none. Out of an edit
 // block the document layout has heard of every change, so it is a layout of the current text; it
 // is the one painting uses, so it keeps its glyphs for the paint.
-QTextLayout* LogView::shownLayout(QTextBlock block) {
+QTextLayout* LogView::shownLayout(const QTextBlock& block) {
     block.layout()->setCacheEnabled(true);
     qobject_cast<QPlainTextDocumentLayout*>(document()->documentLayout())->ensureBlockLayout(block);
     m_laidOut.append(block.blockNumber());
@@ -1549,7 +1549,10 @@ void LogView::joinRowsOutOfView() {
     if (small < kBlockTarget || start == last) {
         return;
     }
-    const auto [firstVisible, lastVisible] = visibleBlocks();
+    // Named, not bound: the lambda below captures them.
+    const std::pair<int, int> visible = visibleBlocks();
+    const int firstVisible = visible.first;
+    const int lastVisible = visible.second;
     const auto inView = [&](const QTextBlock& block) {
         return block.blockNumber() >= firstVisible && block.blockNumber() <= lastVisible;
     };

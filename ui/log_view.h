@@ -137,7 +137,7 @@ private:
 
     // Building blocks of the stored form.
     QTextLayout* laidOut(QTextBlock block);
-    QTextLayout* shownLayout(QTextBlock block);
+    QTextLayout* shownLayout(const QTextBlock& block);
     bool wraps() const;
     void measureRowWidth();
     bool rowBreaksAt(const QString& text, qsizetype position) const;

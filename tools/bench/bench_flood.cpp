@@ -57,7 +57,7 @@ namespace {
 
 using ui::Control;
 
-constexpr qint64 kMiB = 1024 * 1024;
+constexpr qint64 kMiB = qint64{1024} * 1024;
 constexpr int kPollMs = 10;
 // A paced stream is looked at from this long before its end on.
 constexpr std::chrono::milliseconds kPacedLookAhead{500};

@@ -46,8 +46,6 @@
 #include "serial/pseudo_terminal.h"
 #include "ui/layout.h"
 
-extern char** environ;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -198,6 +196,7 @@ private:
 pid_t spawn(const std::string& program, const std::string& port) {
     std::vector<std::string> arguments{program, "--port", "COM1=" + port};
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
     }
