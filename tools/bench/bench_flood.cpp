@@ -49,6 +49,7 @@
 
 #include "serial/linux_comm_device.h"
 #include "serial/port_numbering.h"
+#include "tools/bench/bench_common.h"
 #include "ui/layout.h"
 #include "ui/log_view.h"
 #include "ui/main_window.h"
@@ -77,30 +78,8 @@ double cpuSeconds() {
     return (fields.at(11).toDouble() + fields.at(12).toDouble()) / ticks;
 }
 
-// A field of /proc/self/status in MB (VmRSS, VmHWM).
 double statusMegabytes(const QByteArray& field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(QByteArray(field).append(':'))) {
-            return line.mid(field.size() + 1).trimmed().split(' ').first().toDouble() * 1024 / 1e6;
-        }
-    }
-    return 0;
-}
-
-// `count` bytes of the board's stream from byte `first` on, as the receive path shows them.
-QString entries(qint64 first, qint64 count) {
-    static const char16_t kDigits[] = u"0123456789ABCDEF";
-    QString text(3 * count, u' ');
-    for (qint64 i = 0; i < count; ++i) {
-        const auto byte = static_cast<int>((first + i) % 256);
-        text[3 * i + 1] = kDigits[byte / 16];
-        text[3 * i + 2] = kDigits[byte % 16];
-    }
-    return text;
+    return bench::statusMegabytes(QStringLiteral("/proc/self/status"), field);
 }
 
 // What a box shows once `entries` have been added by the receive rule to `before`: spaces at both
@@ -250,7 +229,7 @@ int main(int argc, char** argv) {
     qint64 shownBytes = 0;
     const auto showStream = [&](qint64 bytes) -> bool {
         const qsizetype receivedSize =
-            withEntries(receivedBefore, entries(0, qMin<qint64>(bytes, 2))).size() +
+            withEntries(receivedBefore, bench::streamEntries(0, qMin<qint64>(bytes, 2))).size() +
             3 * (bytes - qMin<qint64>(bytes, 2));
         const bool shown = waitFor([&] {
             return receivedWatcher.storedCharacters() == receivedSize &&
@@ -299,7 +278,7 @@ int main(int argc, char** argv) {
     }
 
     // The clock has stopped: now the whole text of both boxes, and the view at the end.
-    const QString stream = entries(0, shownBytes);
+    const QString stream = bench::streamEntries(0, shownBytes);
     if (window.text(Control::Text1) != withEntries(workBefore, stream)) {
         return fail("the work area does not show every byte in order");
     }

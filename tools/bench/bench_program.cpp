@@ -29,7 +29,6 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <algorithm>
@@ -44,6 +43,7 @@
 #include <vector>
 
 #include "serial/pseudo_terminal.h"
+#include "tools/bench/bench_common.h"
 #include "ui/layout.h"
 
 namespace {
@@ -61,20 +61,6 @@ const QByteArray kFrame = QByteArray::fromHex("A00103A4");
 
 double milliseconds(Clock::duration duration) {
     return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-// A field of /proc/PID/status in MB (VmRSS, VmHWM).
-double statusMegabytes(pid_t pid, const QByteArray& field) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(QByteArray(field).append(':'))) {
-            return line.mid(field.size() + 1).trimmed().split(' ').first().toDouble() * 1024 / 1e6;
-        }
-    }
-    return 0;
 }
 
 // The middle of `id` in the window's client area, at kDpi.
@@ -295,7 +281,8 @@ int main(int argc, char** argv) {
         window = mapped->second;
         std::this_thread::sleep_for(kSettle);
         std::printf("startup_ms %.1f\n", milliseconds(mapped->first - started));
-        std::printf("peak_rss_mb %.1f\n", statusMegabytes(pid, "VmHWM"));
+        std::printf("peak_rss_mb %.1f\n",
+                    bench::statusMegabytes(QStringLiteral("/proc/%1/status").arg(pid), "VmHWM"));
     }
 
     // Clicks on channel 1's "打开" of the last program started.

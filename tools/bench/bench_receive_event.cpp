@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "fakes/fake_comm_device.h"
+#include "tools/bench/bench_common.h"
 #include "ui/log_view.h"
 #include "ui/main_window.h"
 
@@ -49,14 +50,7 @@ constexpr QStringView kSend = u"\r\n发出数据:A0 01 03 A4\r\n-->收到数据:
 enum class Shape : std::uint8_t { OneReplyLine, ShortLines };
 
 QString receivedBytes(qsizetype count, qsizetype first = 0) {
-    static const QString kDigits = QStringLiteral("0123456789ABCDEF");
-    QString text(3 * count, u' ');
-    for (qsizetype i = 0; i < count; ++i) {
-        const auto byte = static_cast<int>((first + i) % 256);
-        text[3 * i + 1] = kDigits[byte / 16];
-        text[3 * i + 2] = kDigits[byte % 16];
-    }
-    return text;
+    return bench::streamEntries(first, count);
 }
 
 // `bytes` received bytes behind one send, or behind a send every kReplyBytes bytes.

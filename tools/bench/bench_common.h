@@ -1,0 +1,41 @@
+#pragma once
+
+// What the benchmarks share: a process's memory figures, and the text the receive path shows for
+// a run of the stream the simulated board sends, in which byte i is i modulo 256.
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QtGlobal>
+
+namespace bench {
+
+// A field of a /proc/PID/status file ("/proc/self/status" for this process) in MB: VmRSS,
+// VmHWM. 0 when it cannot be read.
+inline double statusMegabytes(const QString& statusFile, const QByteArray& field) {
+    QFile status(statusFile);
+    if (!status.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const QByteArray label = field + ':';
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(label)) {
+            return line.mid(label.size()).trimmed().split(' ').first().toDouble() * 1024 / 1e6;
+        }
+    }
+    return 0;
+}
+
+// `count` bytes of the stream from byte `first` on, as the receive path shows them: " XX" each.
+inline QString streamEntries(qint64 first, qint64 count) {
+    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+    QString text(3 * count, u' ');
+    for (qint64 i = 0; i < count; ++i) {
+        const auto byte = static_cast<int>((first + i) % 256);
+        text[3 * i + 1] = kDigits[byte / 16];
+        text[3 * i + 2] = kDigits[byte % 16];
+    }
+    return text;
+}
+
+}  // namespace bench
