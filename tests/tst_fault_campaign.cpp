@@ -217,12 +217,10 @@ QString run(const std::vector<Event>& events, quint32 boxSeed) {
                 .arg(shown)
                 .arg(expected);
         }
-        const QString caption = toolkit.captions[Control::Command1];
-        const ui::Rgb lamp = toolkit.fillColors[Control::Shape1];
-        const bool open = caption == serial::kOpenCaption && lamp == ui::kLampOpen;
-        const bool closed = caption == serial::kClosedCaption && lamp == ui::kLampClosed;
-        if (!open && !closed) {
-            return QStringLiteral("the caption \"%1\" and the lamp disagree").arg(caption);
+        const bool open = toolkit.showsOpen();
+        if (!open && !toolkit.showsClosed()) {
+            return QStringLiteral("the caption \"%1\" and the lamp disagree")
+                .arg(toolkit.captions[Control::Command1]);
         }
         if (open && !device.open) {
             return QStringLiteral("the lamp is green on a closed port");

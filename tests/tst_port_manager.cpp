@@ -65,16 +65,6 @@ struct Rig {
         device.log.clear();
         toolkit.messages.clear();
     }
-
-    bool showsOpen() {
-        return toolkit.captions[Control::Command1] == serial::kOpenCaption &&
-               toolkit.fillColors[Control::Shape1] == ui::kLampOpen;
-    }
-
-    bool showsClosed() {
-        return toolkit.captions[Control::Command1] == serial::kClosedCaption &&
-               toolkit.fillColors[Control::Shape1] == ui::kLampClosed;
-    }
 };
 
 }  // namespace
@@ -88,7 +78,7 @@ private Q_SLOTS:
         rig.logic.Form_Load();
         QCOMPARE(rig.device.log, kProbe1 + openOps(1));
         QCOMPARE(rig.toolkit.comboText, QStringLiteral("COM1"));
-        QVERIFY(rig.showsOpen());
+        QVERIFY(rig.toolkit.showsOpen());
         QVERIFY(rig.device.open);
         QCOMPARE(rig.ports().OpenedPort(), 1);
         QCOMPARE(rig.ports().SelectedPort(), 1);
@@ -124,7 +114,7 @@ private Q_SLOTS:
 
         QCOMPARE(rig.device.log, ops);
         QCOMPARE(rig.toolkit.messages, QStringList{message});
-        QVERIFY(rig.showsClosed());
+        QVERIFY(rig.toolkit.showsClosed());
         QCOMPARE(rig.ports().OpenedPort(), 0);
         QCOMPARE(rig.ports().SelectedPort(), 1);
         QVERIFY(rig.ports().CommSettings().isEmpty());
@@ -149,7 +139,7 @@ private Q_SLOTS:
         rig.logic.Form_Load();
 
         QCOMPARE(rig.toolkit.messages, QStringList{"无法打开 /dev/ttyS0"});
-        QVERIFY(rig.showsClosed());
+        QVERIFY(rig.toolkit.showsClosed());
         QVERIFY(!rig.device.open);
         QCOMPARE(rig.ports().OpenedPort(), 0);
         QCOMPARE(rig.ports().SelectedPort(), 1);
@@ -161,7 +151,7 @@ private Q_SLOTS:
             open ? rig.startOpen() : rig.startClosed();
             rig.pick(1);
             QVERIFY(rig.device.log.isEmpty());
-            QVERIFY(open ? rig.showsOpen() : rig.showsClosed());
+            QVERIFY(open ? rig.toolkit.showsOpen() : rig.toolkit.showsClosed());
         }
     }
 
@@ -170,7 +160,7 @@ private Q_SLOTS:
         rig.startOpen();
         rig.pick(2);
         QCOMPARE(rig.device.log, QStringList{"PortOpen=False"} + probeOps(2) + openOps(2));
-        QVERIFY(rig.showsOpen());
+        QVERIFY(rig.toolkit.showsOpen());
         QCOMPARE(rig.device.port, 2);
         QCOMPARE(rig.ports().OpenedPort(), 2);
         QCOMPARE(rig.ports().SelectedPort(), 2);
@@ -183,7 +173,7 @@ private Q_SLOTS:
         rig.pick(3);
         QCOMPARE(rig.device.log, (QStringList{"PortOpen=False", "CommPort=3", "PortOpen=True"}));
         QCOMPARE(rig.toolkit.messages, QStringList{"串口不存在！"});
-        QVERIFY(rig.showsClosed());
+        QVERIFY(rig.toolkit.showsClosed());
         QVERIFY(!rig.device.open);
         QCOMPARE(rig.ports().OpenedPort(), 0);
         QCOMPARE(rig.ports().SelectedPort(), 3);
@@ -198,7 +188,7 @@ private Q_SLOTS:
         QCOMPARE(rig.device.log, probeOps(2) + openOps(2));
         QCOMPARE(rig.device.settings, serial::kLineSettings);
         QVERIFY(rig.ports().CommSettings().isEmpty());
-        QVERIFY(rig.showsOpen());
+        QVERIFY(rig.toolkit.showsOpen());
         QCOMPARE(rig.ports().OpenedPort(), 2);
     }
 
@@ -208,7 +198,7 @@ private Q_SLOTS:
         rig.device.failOnce("PortOpen=True", 8101, QStringLiteral("无法打开 COM2"), 1);
         rig.pick(2);
         QCOMPARE(rig.toolkit.messages, QStringList{"无法打开 COM2"});
-        QVERIFY(rig.showsClosed());
+        QVERIFY(rig.toolkit.showsClosed());
         QCOMPARE(rig.ports().OpenedPort(), 0);
         QCOMPARE(rig.ports().SelectedPort(), 2);
     }
@@ -222,7 +212,7 @@ private Q_SLOTS:
         rig.pick(2);
         QCOMPARE(rig.toolkit.messages, QStringList{"无法关闭 COM1"});
         QCOMPARE(rig.device.log.mid(1), probeOps(2) + openOps(2));
-        QVERIFY(rig.showsOpen());
+        QVERIFY(rig.toolkit.showsOpen());
         QCOMPARE(rig.ports().OpenedPort(), 2);
     }
 
@@ -231,7 +221,7 @@ private Q_SLOTS:
         rig.startOpen();
         rig.logic.Command1_Click();
         QCOMPARE(rig.device.log, (QStringList{"Settings=9600,N,8,1", "PortOpen=False"}));
-        QVERIFY(rig.showsClosed());
+        QVERIFY(rig.toolkit.showsClosed());
         QCOMPARE(rig.ports().OpenedPort(), 0);
         QCOMPARE(rig.ports().SelectedPort(), 1);
     }
@@ -246,7 +236,7 @@ private Q_SLOTS:
         rig.logic.Command1_Click();
         QCOMPARE(rig.device.log,
                  QStringList{"Settings=9600,N,8,1"} + kProbe1 + QStringList{"PortOpen=True"});
-        QVERIFY(rig.showsOpen());
+        QVERIFY(rig.toolkit.showsOpen());
         QVERIFY(rig.device.open);
         QCOMPARE(rig.ports().OpenedPort(), 1);
 
@@ -281,7 +271,7 @@ private Q_SLOTS:
         rig.logic.Command1_Click();
 
         QCOMPARE(rig.toolkit.messages, QStringList{"无法设置 COM1"});
-        QVERIFY(endsOpen ? rig.showsOpen() : rig.showsClosed());
+        QVERIFY(endsOpen ? rig.toolkit.showsOpen() : rig.toolkit.showsClosed());
         QCOMPARE(rig.ports().OpenedPort(), endsOpen ? 1 : 0);
     }
 
@@ -295,7 +285,7 @@ private Q_SLOTS:
         QCOMPARE(rig.device.log,
                  (QStringList{"Settings=9600,N,8,1", "CommPort=0", "PortOpen=True"}));
         QCOMPARE(rig.toolkit.messages, QStringList{"串口不存在！"});
-        QVERIFY(rig.showsClosed());
+        QVERIFY(rig.toolkit.showsClosed());
     }
 
     void probeOfOpenSelectedPortIsSilent() {
@@ -319,13 +309,13 @@ private Q_SLOTS:
         rig.startOpen();
         rig.device.losePort(QStringLiteral("串口 /dev/ttyUSB0 已断开"));
         QCOMPARE(rig.toolkit.messages, QStringList{"串口 /dev/ttyUSB0 已断开"});
-        QVERIFY(rig.showsClosed());
+        QVERIFY(rig.toolkit.showsClosed());
         QCOMPARE(rig.ports().OpenedPort(), 0);
         QVERIFY(!rig.device.open);
 
         rig.forget();
         rig.logic.Command1_Click();
-        QVERIFY(rig.showsOpen());
+        QVERIFY(rig.toolkit.showsOpen());
         QVERIFY(rig.device.open);
         QCOMPARE(rig.ports().OpenedPort(), 1);
         QVERIFY(rig.toolkit.messages.isEmpty());
@@ -338,7 +328,7 @@ private Q_SLOTS:
         rig.forget();
         rig.device.losePort(QStringLiteral("lost"));
         QVERIFY(rig.toolkit.messages.isEmpty());
-        QVERIFY(rig.showsClosed());
+        QVERIFY(rig.toolkit.showsClosed());
     }
 
     // An event that comes up while a handler's message box is open runs after the handler, not

@@ -66,15 +66,6 @@ struct Rig {
     }
     ~Rig() { device.PortOpen(false); }
 
-    bool showsOpen() {
-        return toolkit.captions[Control::Command1] == serial::kOpenCaption &&
-               toolkit.fillColors[Control::Shape1] == ui::kLampOpen;
-    }
-    bool showsClosed() {
-        return toolkit.captions[Control::Command1] == serial::kClosedCaption &&
-               toolkit.fillColors[Control::Shape1] == ui::kLampClosed;
-    }
-
     serial::LinuxCommDevice device;
     FakeToolkit toolkit;
     ui::frmmain logic{device, toolkit};
@@ -90,7 +81,7 @@ struct BoardRig {
 void checkLost(Rig& rig, const QString& path) {
     QTRY_COMPARE(rig.toolkit.messages.size(), 1);
     QVERIFY2(rig.toolkit.messages.first().contains(path), qPrintable(rig.toolkit.messages.first()));
-    QVERIFY(rig.showsClosed());
+    QVERIFY(rig.toolkit.showsClosed());
     QCOMPARE(rig.logic.portManager().OpenedPort(), 0);
     QVERIFY(!rig.device.PortOpen());
     const double cpu = support::cpuSecondsOverOneSecond();
@@ -113,7 +104,7 @@ private Q_SLOTS:
     void startUpOpensTheBoundPort() {
         BoardRig link;
         QVERIFY(link.rig.toolkit.messages.isEmpty());
-        QVERIFY(link.rig.showsOpen());
+        QVERIFY(link.rig.toolkit.showsOpen());
         QVERIFY(link.rig.device.PortOpen());
     }
 
@@ -173,7 +164,7 @@ private Q_SLOTS:
 
         rig.logic.Command1_Click();
         QCOMPARE(rig.toolkit.messages.last(), serial::kPortMissingMessage);
-        QVERIFY(rig.showsClosed());
+        QVERIFY(rig.toolkit.showsClosed());
     }
 
     // The board hangs up while a long frame (16,383 bytes, the most a command box converts)
@@ -219,7 +210,7 @@ private Q_SLOTS:
         auto board = std::make_unique<Board>();
         QVERIFY(QFile::link(board->terminal.slavePath(), link));
         Rig rig({{1, link}});
-        QVERIFY(rig.showsOpen());
+        QVERIFY(rig.toolkit.showsOpen());
 
         board->sim.hangUp();
         checkLost(rig, link);
@@ -228,7 +219,7 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(link));
         QVERIFY(QFile::link(board->terminal.slavePath(), link));
         rig.logic.Command1_Click();
-        QVERIFY(rig.showsOpen());
+        QVERIFY(rig.toolkit.showsOpen());
         QCOMPARE(rig.logic.portManager().OpenedPort(), 1);
         rig.logic.on1_Click(0);
         QTRY_VERIFY(rig.toolkit.texts[Control::Text4].endsWith(QStringLiteral("A0 01 03 A4")));
@@ -248,13 +239,13 @@ private Q_SLOTS:
         rig.toolkit.comboIndex = 1;
         rig.logic.Combo1_Click();
         QCOMPARE(rig.toolkit.messages, QStringList{serial::kPortBusyMessage});
-        QVERIFY(rig.showsClosed());
+        QVERIFY(rig.toolkit.showsClosed());
         QCOMPARE(rig.logic.portManager().SelectedPort(), 2);
 
         holder.closeWriteChannel();
         QVERIFY(holder.waitForFinished(10000));
         rig.logic.Command1_Click();
-        QVERIFY(rig.showsOpen());
+        QVERIFY(rig.toolkit.showsOpen());
         QCOMPARE(rig.logic.portManager().OpenedPort(), 2);
     }
 
@@ -275,7 +266,7 @@ private Q_SLOTS:
         {
             Rig rig({{1, path}});
             QVERIFY(rig.toolkit.messages.isEmpty());
-            QVERIFY(rig.showsOpen());
+            QVERIFY(rig.toolkit.showsOpen());
         }
         QVERIFY(support::lockFilesFor(path).isEmpty());
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "serial/port_manager.h"
 #include "ui/layout.h"
 
 namespace fakes {
@@ -91,6 +92,22 @@ void FakeToolkit::messageBox(const QString& text) {
     if (onMessageBox) {
         onMessageBox(text);
     }
+}
+
+// Whether the port button reads `caption` and the lamp shows `lamp`; a lamp never filled reads
+// as the default colour, as the tests have always read it.
+bool FakeToolkit::showsPort(const QString& caption, ui::Rgb lamp) const {
+    const auto fill = fillColors.find(ui::Control::Shape1);
+    const ui::Rgb shown = fill == fillColors.end() ? ui::Rgb{} : fill->second;
+    return captions.at(ui::Control::Command1) == caption && shown == lamp;
+}
+
+bool FakeToolkit::showsOpen() const {
+    return showsPort(serial::kOpenCaption, ui::kLampOpen);
+}
+
+bool FakeToolkit::showsClosed() const {
+    return showsPort(serial::kClosedCaption, ui::kLampClosed);
 }
 
 }  // namespace fakes

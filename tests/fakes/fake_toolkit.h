@@ -33,6 +33,10 @@ public:
     std::int16_t selectedIndex(ui::Control combo) override;
     void messageBox(const QString& text) override;
 
+    // The port button's caption and the lamp both show the port open, or both show it closed.
+    bool showsOpen() const;
+    bool showsClosed() const;
+
     std::map<ui::Control, QString> texts;
     std::map<ui::Control, QString> captions;
     std::map<ui::Control, ui::Rgb> fillColors;
@@ -44,6 +48,9 @@ public:
     std::map<ui::Control, int> endEdits;
     // Runs inside every message box, while it is "open".
     std::function<void(const QString&)> onMessageBox;
+
+private:
+    bool showsPort(const QString& caption, ui::Rgb lamp) const;
 };
 
 }  // namespace fakes
