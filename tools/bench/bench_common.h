@@ -1,12 +1,17 @@
 #pragma once
 
-// What the benchmarks share: a process's memory figures, and the text the receive path shows for
-// a run of the stream the simulated board sends, in which byte i is i modulo 256.
+// What the benchmarks share: a process's memory figures, the text the receive path shows for a
+// run of the stream the simulated board sends (in which byte i is i modulo 256), and where a
+// control stands in the window.
 
 #include <QByteArray>
 #include <QFile>
+#include <QRect>
 #include <QString>
 #include <QtGlobal>
+#include <optional>
+
+#include "ui/layout.h"
 
 namespace bench {
 
@@ -36,6 +41,18 @@ inline QString streamEntries(qint64 first, qint64 count) {
         text[3 * i + 2] = kDigits[byte % 16];
     }
     return text;
+}
+
+// Where `id` stands in the window's client area, in pixels at `dpi`.
+inline QRect controlRect(ui::Control id, double dpi) {
+    QPoint topLeft;
+    for (std::optional<ui::Control> c = id; c; c = ui::design(*c).parent) {
+        topLeft += QPoint(ui::twipsToPixels(ui::design(*c).left, dpi),
+                          ui::twipsToPixels(ui::design(*c).top, dpi));
+    }
+    const ui::ControlDesign& design = ui::design(id);
+    return {topLeft,
+            QSize(ui::twipsToPixels(design.width, dpi), ui::twipsToPixels(design.height, dpi))};
 }
 
 }  // namespace bench

@@ -65,14 +65,8 @@ double milliseconds(Clock::duration duration) {
 
 // The middle of `id` in the window's client area, at kDpi.
 std::pair<int, int> middleOf(Control id) {
-    int x = 0;
-    int y = 0;
-    for (std::optional<Control> c = id; c; c = ui::design(*c).parent) {
-        x += ui::twipsToPixels(ui::design(*c).left, kDpi);
-        y += ui::twipsToPixels(ui::design(*c).top, kDpi);
-    }
-    const ui::ControlDesign& d = ui::design(id);
-    return {x + ui::twipsToPixels(d.width, kDpi) / 2, y + ui::twipsToPixels(d.height, kDpi) / 2};
+    const QRect rect = bench::controlRect(id, kDpi);
+    return {rect.x() + rect.width() / 2, rect.y() + rect.height() / 2};
 }
 
 struct FreeDeleter {

@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QWidget>
-#include <optional>
 
+#include "tools/bench/bench_common.h"
 #include "ui/layout.h"
 
 int main(int argc, char* argv[]) {
@@ -27,18 +27,11 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const double dpi = QWidget().logicalDpiY();
-    const auto pixels = [dpi](int twips) { return ui::twipsToPixels(twips, dpi); };
     QWidget window;
-    window.setFixedSize(pixels(ui::kClientWidthTwips), pixels(ui::kClientHeightTwips));
+    window.setFixedSize(ui::twipsToPixels(ui::kClientWidthTwips, dpi),
+                        ui::twipsToPixels(ui::kClientHeightTwips, dpi));
     QPushButton button(QStringLiteral("打开"), &window);
-    int left = 0;
-    int top = 0;
-    for (std::optional<ui::Control> c = ui::Control::on1; c; c = ui::design(*c).parent) {
-        left += pixels(ui::design(*c).left);
-        top += pixels(ui::design(*c).top);
-    }
-    button.setGeometry(left, top, pixels(ui::design(ui::Control::on1).width),
-                       pixels(ui::design(ui::Control::on1).height));
+    button.setGeometry(bench::controlRect(ui::Control::on1, dpi));
     QObject::connect(&button, &QPushButton::clicked, [line] {
         static constexpr char kFrame[] = {'\xA0', '\x01', '\x03', '\xA4'};
         [[maybe_unused]] const ssize_t written = ::write(line, kFrame, sizeof kFrame);
