@@ -758,6 +758,11 @@ private Q_SLOTS:
         }
         QVERIFY(recorder.events.isEmpty());
         QVERIFY(device.PortOpen());
+        // While it drains, the lost port counts as open: opening it again is refused as for an
+        // open port, and does not try the vanished device.
+        const auto reopen = errorOf([&] { device.PortOpen(true); });
+        QVERIFY(reopen.has_value());
+        QCOMPARE(reopen->number(), comm_error::kPortAlreadyOpen);
 
         device.releaseEvents();
         QTRY_COMPARE(recorder.events, (QList<int>{serial::kComEvReceive, serial::kComEvPortLost}));

@@ -300,6 +300,9 @@ private Q_SLOTS:
             << receivedBytes(341) + QStringLiteral("\r\ntail") << QStringList{"start 1020"};
         QTest::newRow("read up to a break between blocks")
             << receivedBytes(341) + QStringLiteral("\r\ntail") << QStringList{"end 4"};
+        // Removing exactly the block in front of such a break must leave the break in place.
+        QTest::newRow("remove up to a break between blocks")
+            << receivedBytes(341) + QStringLiteral("\r\ntail") << QStringList{"start 1023"};
         QTest::newRow("trim a leading space as the receive handler does")
             << QStringLiteral(" ") + longLine << QStringList{"start 1", "append  0A"};
     }
