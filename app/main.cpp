@@ -12,9 +12,9 @@
 #include "app/command_line.h"
 #include "app/quit_on_signal.h"
 #include "serial/linux_comm_device.h"
-#include "serial/pseudo_terminal.h"
-#include "serial/relay_board_sim.h"
-#include "ui/board_panel.h"
+#include "sim/board_panel.h"
+#include "sim/pseudo_terminal.h"
+#include "sim/relay_board_sim.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -42,26 +42,26 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("zeva-relay-test"));
     const app::QuitOnSignal quitOnSignal;
 
-    std::unique_ptr<serial::PseudoTerminal> terminal;
-    std::unique_ptr<serial::RelayBoardSim> board;
+    std::unique_ptr<sim::PseudoTerminal> terminal;
+    std::unique_ptr<sim::RelayBoardSim> board;
     if (options.simulate) {
-        terminal = std::make_unique<serial::PseudoTerminal>();
+        terminal = std::make_unique<sim::PseudoTerminal>();
         if (!terminal->isOpen()) {
             std::fprintf(stderr, "zeva-relay-test: cannot create the simulated board's line: %s\n",
                          qPrintable(terminal->errorString()));
             return 1;
         }
-        board = std::make_unique<serial::RelayBoardSim>(*terminal);
+        board = std::make_unique<sim::RelayBoardSim>(*terminal);
         options.bindings[1] = terminal->slavePath();
     }
 
     serial::LinuxCommDevice device{serial::PortNumbering(options.bindings)};
-    ui::MainWindow window(device);
+    ui::MainWindow window(device, device.portInfo());
     window.load();
     window.show();
-    std::unique_ptr<ui::BoardPanel> panel;
+    std::unique_ptr<sim::BoardPanel> panel;
     if (board) {
-        panel = std::make_unique<ui::BoardPanel>(*board, terminal->slavePath());
+        panel = std::make_unique<sim::BoardPanel>(*board, terminal->slavePath());
         panel->move(window.frameGeometry().topRight() + QPoint(12, 0));
         panel->show();
     }

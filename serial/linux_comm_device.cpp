@@ -65,7 +65,7 @@ LinuxCommDevice::~LinuxCommDevice() {
 
 void LinuxCommDevice::fail(int number, const QString& description) {
     m_lastErrorDescription = description;
-    throw CommError(number, description);
+    throw logic::CommError(number, description);
 }
 
 void LinuxCommDevice::checkValue(bool valid, const char* property, qint64 value) {
@@ -204,7 +204,7 @@ void LinuxCommDevice::InBufferSize(std::int16_t size) {
 }
 
 void LinuxCommDevice::InputMode(std::int32_t mode) {
-    checkValue(mode == kInputModeText || mode == kInputModeBinary, "InputMode", mode);
+    checkValue(mode == logic::kInputModeText || mode == logic::kInputModeBinary, "InputMode", mode);
 }
 
 void LinuxCommDevice::InputLen(std::int16_t length) {
@@ -358,7 +358,7 @@ void LinuxCommDevice::deliverReceiveEvent(quint64 session) {
     if (!receiveEventDue()) {
         return;
     }
-    m_commEvent = kComEvReceive;
+    m_commEvent = logic::kComEvReceive;
     raiseOnComm();
 }
 
@@ -371,7 +371,7 @@ void LinuxCommDevice::deliverLossEvent(quint64 session) {
         return;
     }
     closePort();
-    m_commEvent = kComEvPortLost;
+    m_commEvent = logic::kComEvPortLost;
     m_eventDescription = m_lossDescription;
     raiseOnComm();
 }

@@ -98,13 +98,16 @@
 #include <QString>
 #include <cstdint>
 
-#include "serial/comm_device.h"
+#include "logic/comm_device.h"
+#include "logic/port_info.h"
 #include "serial/line_settings.h"
 #include "serial/port_numbering.h"
 
 namespace serial {
 
+// The device's own error numbers, beside those the window's logic tells apart.
 namespace comm_error {
+using namespace logic::comm_error;
 inline constexpr int kSettingsNotApplied = 8015;
 inline constexpr int kPermissionDenied = 8100;
 inline constexpr int kOpenFailed = 8101;
@@ -112,7 +115,7 @@ inline constexpr int kWriteFailed = 8102;
 inline constexpr int kPortLost = 8103;
 }  // namespace comm_error
 
-class LinuxCommDevice : public QObject, public CommDevice {
+class LinuxCommDevice : public QObject, public logic::CommDevice {
     Q_OBJECT
 
 public:
@@ -142,6 +145,11 @@ public:
     QString devicePath(std::int16_t port) const { return m_numbering.resolve(port); }
     // The description of the last error an operation threw; empty when none has.
     QString lastErrorDescription() const { return m_lastErrorDescription; }
+    // Both of the above, for the window; valid as long as the device.
+    logic::PortInfo portInfo() const {
+        return {[this](std::int16_t port) { return devicePath(port); },
+                [this] { return lastErrorDescription(); }};
+    }
 
 private:
     enum class State { Closed, Open, Draining };

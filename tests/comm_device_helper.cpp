@@ -17,8 +17,8 @@
 #include <iostream>
 
 #include "fakes/fake_toolkit.h"
+#include "logic/frmmain.h"
 #include "serial/linux_comm_device.h"
-#include "ui/frmmain.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ int openOnce(const QString& path) {
     try {
         device.PortOpen(true);
         device.PortOpen(false);
-    } catch (const serial::CommError& error) {
+    } catch (const logic::CommError& error) {
         std::cout << error.number() << '\n' << error.description().toStdString() << std::endl;
         return 0;
     }
@@ -50,13 +50,13 @@ int hold(const QString& path) {
 int startUp(const QString& path) {
     serial::LinuxCommDevice device(serial::PortNumbering({{1, path}}));
     fakes::FakeToolkit toolkit;
-    ui::frmmain logic(device, toolkit);
+    logic::frmmain logic(device, toolkit);
     toolkit.comboIndex = 0;
     logic.Form_Load();
     for (const QString& message : std::as_const(toolkit.messages)) {
         std::cout << message.toStdString() << '\n';
     }
-    std::cout << toolkit.captions[ui::Control::Command1].toStdString() << '\n'
+    std::cout << toolkit.captions[logic::Control::Command1].toStdString() << '\n'
               << device.lastErrorDescription().toStdString() << std::endl;
     return 0;
 }

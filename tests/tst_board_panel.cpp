@@ -5,10 +5,10 @@
 
 #include <QTest>
 
-#include "serial/pseudo_terminal.h"
-#include "serial/relay_board_sim.h"
+#include "sim/board_panel.h"
+#include "sim/pseudo_terminal.h"
+#include "sim/relay_board_sim.h"
 #include "support/line_checks.h"
-#include "ui/board_panel.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ const QColor kOn(0, 255, 0);
 const QColor kOff(0, 0, 0);
 
 // Writes `hex` to the line as the program would, from the slave's side.
-void sendToBoard(const serial::PseudoTerminal& terminal, const char* hex) {
+void sendToBoard(const sim::PseudoTerminal& terminal, const char* hex) {
     const QByteArray bytes = QByteArray::fromHex(hex);
     QCOMPARE(::write(terminal.slaveDescriptor(), bytes.constData(), std::size_t(bytes.size())),
              ssize_t(bytes.size()));
@@ -32,9 +32,9 @@ private Q_SLOTS:
         if (const QString why = support::whyNoPseudoTerminal(); !why.isEmpty()) {
             QSKIP(qPrintable(why));
         }
-        serial::PseudoTerminal terminal;
-        serial::RelayBoardSim board(terminal);
-        ui::BoardPanel panel(board, terminal.slavePath());
+        sim::PseudoTerminal terminal;
+        sim::RelayBoardSim board(terminal);
+        sim::BoardPanel panel(board, terminal.slavePath());
         panel.show();
         QCOMPARE(panel.windowTitle(), QStringLiteral("模拟继电器板"));
         QCOMPARE(panel.relayLampColor(1), kOff);

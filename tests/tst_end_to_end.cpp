@@ -9,12 +9,12 @@
 #include <QTest>
 #include <memory>
 
-#include "serial/pseudo_terminal.h"
-#include "serial/relay_board_sim.h"
+#include "sim/pseudo_terminal.h"
+#include "sim/relay_board_sim.h"
 #include "support/line_checks.h"
 #include "ui/layout.h"
 
-using ui::Control;
+using logic::Control;
 
 namespace {
 
@@ -100,9 +100,9 @@ private Q_SLOTS:
                                  u" is not installed (scripts/setup test installs it)"));
             }
         }
-        serial::PseudoTerminal terminal;
-        serial::RelayBoardSim board(terminal);
-        QSignalSpy accepted(&board, &serial::RelayBoardSim::frameAccepted);
+        sim::PseudoTerminal terminal;
+        sim::RelayBoardSim board(terminal);
+        QSignalSpy accepted(&board, &sim::RelayBoardSim::frameAccepted);
 
         // A display of its own; Xvfb says which number it took.
         m_xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "800x600x24",

@@ -13,12 +13,12 @@
 
 #include "fakes/fake_comm_device.h"
 #include "fakes/fake_toolkit.h"
-#include "serial/port_manager.h"
-#include "ui/frmmain.h"
+#include "logic/frmmain.h"
+#include "logic/port_manager.h"
 
 using fakes::FakeCommDevice;
 using fakes::FakeToolkit;
-using ui::Control;
+using logic::Control;
 
 namespace {
 
@@ -121,20 +121,20 @@ Event randomEvent(QRandomGenerator& random) {
 QString run(const std::vector<Event>& events, quint32 boxSeed) {
     FakeCommDevice device;
     FakeToolkit toolkit;
-    ui::frmmain logic(device, toolkit);
+    logic::frmmain logic(device, toolkit);
     // Now and then bytes arrive while a message box is open.
     QRandomGenerator boxRandom(boxSeed);
     toolkit.onMessageBox = [&](const QString&) {
         if (device.open && boxRandom.bounded(3) == 0) {
             device.receive({0x5A});
-            device.raise(serial::kComEvReceive);
+            device.raise(logic::kComEvReceive);
         }
     };
 
     for (qsizetype i = -1; i < qsizetype(events.size()); ++i) {
         const qsizetype messagesBefore = toolkit.messages.size();
         const int errorsBefore = device.errorsThrown;
-        const bool shownOpenBefore = toolkit.captions[Control::Command1] == serial::kOpenCaption;
+        const bool shownOpenBefore = toolkit.captions[Control::Command1] == logic::kOpenCaption;
         bool lossToReport = false;
         try {
             if (i < 0) {
@@ -154,11 +154,11 @@ QString run(const std::vector<Event>& events, quint32 boxSeed) {
                         logic.Command1_Click();
                         break;
                     case Kind::Command: {
-                        using Handler = void (ui::frmmain::*)(std::int16_t);
+                        using Handler = void (logic::frmmain::*)(std::int16_t);
                         constexpr Handler channel[] = {
-                            &ui::frmmain::on1_Click,      &ui::frmmain::off1_Click,
-                            &ui::frmmain::reverse1_Click, &ui::frmmain::on2_Click,
-                            &ui::frmmain::off2_Click,     &ui::frmmain::reverse2_Click};
+                            &logic::frmmain::on1_Click,      &logic::frmmain::off1_Click,
+                            &logic::frmmain::reverse1_Click, &logic::frmmain::on2_Click,
+                            &logic::frmmain::off2_Click,     &logic::frmmain::reverse2_Click};
                         if (e.a < 6) {
                             (logic.*channel[e.a])(0);
                         } else {
@@ -172,7 +172,7 @@ QString run(const std::vector<Event>& events, quint32 boxSeed) {
                     case Kind::Receive:
                         if (device.open) {
                             device.receive(std::vector<std::uint8_t>(std::size_t(e.a), 0xA5));
-                            device.raise(serial::kComEvReceive);
+                            device.raise(logic::kComEvReceive);
                         }
                         break;
                     case Kind::Lose:

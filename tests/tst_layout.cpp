@@ -4,7 +4,7 @@
 
 #include "ui/layout.h"
 
-using ui::Control;
+using logic::Control;
 using ui::kControls;
 
 class TestLayout : public QObject {

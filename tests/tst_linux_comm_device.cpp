@@ -23,15 +23,15 @@
 #include <optional>
 
 #include "serial/linux_comm_device.h"
-#include "serial/pseudo_terminal.h"
-#include "serial/relay_board_sim.h"
+#include "sim/pseudo_terminal.h"
+#include "sim/relay_board_sim.h"
 #include "support/line_checks.h"
 
-using serial::CommError;
+using logic::CommError;
 using serial::LinuxCommDevice;
 using serial::PortNumbering;
-using serial::PseudoTerminal;
-using serial::RelayBoardSim;
+using sim::PseudoTerminal;
+using sim::RelayBoardSim;
 namespace comm_error = serial::comm_error;
 
 namespace {
@@ -193,14 +193,14 @@ private:
     void onComm() {
         const int event = m_device.CommEvent();
         events.append(event);
-        if (event == serial::kComEvReceive && reading) {
+        if (event == logic::kComEvReceive && reading) {
             openDuringReceive = openDuringReceive && m_device.PortOpen();
             const int count = m_device.InBufferCount();
             const QByteArray bytes = toByteArray(m_device.Input());
             inputCoveredCount = inputCoveredCount && bytes.size() >= count;
             received += bytes;
         }
-        if (event == serial::kComEvPortLost) {
+        if (event == logic::kComEvPortLost) {
             lossDescription = m_device.CommEventDescription();
         }
         Q_EMIT raised(event);
@@ -339,10 +339,10 @@ private Q_SLOTS:
         device.Output(bytesOf(channel1On()));
         QVERIFY(recorder.events.isEmpty());
         QTRY_COMPARE(recorder.received, channel1On());
-        QCOMPARE(recorder.events, QList<int>{serial::kComEvReceive});
+        QCOMPARE(recorder.events, QList<int>{logic::kComEvReceive});
         QVERIFY(recorder.inputCoveredCount);
         QVERIFY(line->board.board().relayOn(1));
-        QCOMPARE(device.CommEvent(), serial::kComEvReceive);
+        QCOMPARE(device.CommEvent(), logic::kComEvReceive);
         device.PortOpen(false);
     }
 
@@ -418,7 +418,7 @@ private Q_SLOTS:
         QCOMPARE(bytesWaitingOnLine(line->terminal), 0);
         device.Output(bytesOf(channel1On()));
         QTRY_COMPARE(recorder.received, channel1On());
-        QCOMPARE(recorder.events, QList<int>{serial::kComEvReceive});
+        QCOMPARE(recorder.events, QList<int>{logic::kComEvReceive});
         device.PortOpen(false);
     }
 
@@ -710,14 +710,14 @@ private Q_SLOTS:
         device.CommPort(kBoundPort);
         device.PortOpen(true);
         device.Output(bytesOf(channel1On()));
-        QTRY_COMPARE(recorder.events, QList<int>{serial::kComEvReceive});
+        QTRY_COMPARE(recorder.events, QList<int>{logic::kComEvReceive});
         QCOMPARE(device.InBufferCount(), std::int16_t(4));
 
         recorder.reading = true;
         line->board.hangUp();
         QTRY_COMPARE(recorder.events.size(), 3);
-        QCOMPARE(recorder.events, (QList<int>{serial::kComEvReceive, serial::kComEvReceive,
-                                              serial::kComEvPortLost}));
+        QCOMPARE(recorder.events,
+                 (QList<int>{logic::kComEvReceive, logic::kComEvReceive, logic::kComEvPortLost}));
         QCOMPARE(recorder.received, channel1On());
         QVERIFY(recorder.openDuringReceive);
         QVERIFY2(recorder.lossDescription.contains(line->path()),
@@ -765,7 +765,7 @@ private Q_SLOTS:
         QCOMPARE(reopen->number(), comm_error::kPortAlreadyOpen);
 
         device.releaseEvents();
-        QTRY_COMPARE(recorder.events, (QList<int>{serial::kComEvReceive, serial::kComEvPortLost}));
+        QTRY_COMPARE(recorder.events, (QList<int>{logic::kComEvReceive, logic::kComEvPortLost}));
         QCOMPARE(recorder.received, channel1On());
         QVERIFY(!device.PortOpen());
     }
@@ -784,9 +784,9 @@ private Q_SLOTS:
         QVERIFY(raised.wait(kLongWaitMs));
         line->board.hangUp();
 
-        QTRY_VERIFY_WITH_TIMEOUT(recorder.events.contains(serial::kComEvPortLost), kLongWaitMs);
-        QCOMPARE(recorder.events.count(serial::kComEvPortLost), 1);
-        QCOMPARE(recorder.events.constLast(), serial::kComEvPortLost);
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.events.contains(logic::kComEvPortLost), kLongWaitMs);
+        QCOMPARE(recorder.events.count(logic::kComEvPortLost), 1);
+        QCOMPARE(recorder.events.constLast(), logic::kComEvPortLost);
         QVERIFY(!recorder.received.isEmpty());
         QVERIFY(flood.startsWith(recorder.received));
         QVERIFY(!device.PortOpen());
@@ -808,13 +808,13 @@ private Q_SLOTS:
         device.Output(bytesOf(QByteArray(1 << 20, '\x55')));
         line->board.hangUp();
 
-        QTRY_COMPARE(recorder.events, QList<int>{serial::kComEvPortLost});
+        QTRY_COMPARE(recorder.events, QList<int>{logic::kComEvPortLost});
         QVERIFY(recorder.lossDescription.contains(line->path()));
         QVERIFY(!device.PortOpen());
 
         const double cpu = support::cpuSecondsOverOneSecond();
         QVERIFY2(cpu < 0.3, qPrintable(QStringLiteral("%1 CPU seconds").arg(cpu)));
-        QCOMPARE(recorder.events, QList<int>{serial::kComEvPortLost});
+        QCOMPARE(recorder.events, QList<int>{logic::kComEvPortLost});
     }
 
     void outputFindsTheLineGone_data() {
@@ -836,7 +836,7 @@ private Q_SLOTS:
         device.CommPort(kBoundPort);
         device.PortOpen(true);
         device.Output(bytesOf(channel1On()));
-        QTRY_COMPARE(recorder.events, QList<int>{serial::kComEvReceive});
+        QTRY_COMPARE(recorder.events, QList<int>{logic::kComEvReceive});
         recorder.reading = true;
 
         line->board.hangUp();
@@ -857,11 +857,11 @@ private Q_SLOTS:
         const double cpu = support::cpuSecondsOverOneSecond();
         QVERIFY2(cpu < 0.3, qPrintable(QStringLiteral("%1 CPU seconds").arg(cpu)));
         if (closeAtOnce) {
-            QCOMPARE(recorder.events, QList<int>{serial::kComEvReceive});
+            QCOMPARE(recorder.events, QList<int>{logic::kComEvReceive});
             QVERIFY(recorder.received.isEmpty());
         } else {
-            QCOMPARE(recorder.events, (QList<int>{serial::kComEvReceive, serial::kComEvReceive,
-                                                  serial::kComEvPortLost}));
+            QCOMPARE(recorder.events, (QList<int>{logic::kComEvReceive, logic::kComEvReceive,
+                                                  logic::kComEvPortLost}));
             QCOMPARE(recorder.received, channel1On());
             QCOMPARE(recorder.lossDescription, error->description());
         }
@@ -904,7 +904,7 @@ private Q_SLOTS:
         device.PortOpen(true);
         device.Output(bytesOf(channel1On()));
         if (hangsUp) {
-            QTRY_VERIFY_WITH_TIMEOUT(recorder.events.contains(serial::kComEvPortLost), kLongWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(recorder.events.contains(logic::kComEvPortLost), kLongWaitMs);
             QTRY_COMPARE_WITH_TIMEOUT(tool.state(), QProcess::NotRunning, kLongWaitMs);
             QCOMPARE(tool.exitCode(), 0);
         } else {

@@ -20,10 +20,10 @@
 
 #include "codec/hex_codec.h"
 #include "fakes/fake_comm_device.h"
+#include "logic/port_manager.h"
 #include "serial/linux_comm_device.h"
-#include "serial/port_manager.h"
-#include "serial/pseudo_terminal.h"
-#include "serial/relay_board_sim.h"
+#include "sim/pseudo_terminal.h"
+#include "sim/relay_board_sim.h"
 #include "support/line_checks.h"
 #include "ui/lamp.h"
 #include "ui/layout.h"
@@ -31,7 +31,7 @@
 #include "ui/main_window.h"
 #include "ui/port_combo_box.h"
 
-using ui::Control;
+using logic::Control;
 using ui::MainWindow;
 
 namespace {
@@ -85,10 +85,10 @@ struct LinkedWindow {
     QString text(Control box) { return window.text(box); }
 
     MessageBoxes boxes;
-    serial::PseudoTerminal terminal;
-    serial::RelayBoardSim board{terminal};
+    sim::PseudoTerminal terminal;
+    sim::RelayBoardSim board{terminal};
     serial::LinuxCommDevice device;
-    MainWindow window{device};
+    MainWindow window{device, device.portInfo()};
 };
 
 // The window on the device double, for what needs no line.
@@ -271,7 +271,7 @@ private Q_SLOTS:
     }
 
     void startUpWithCom1HeldByAnotherProgram() {
-        serial::PseudoTerminal terminal;
+        sim::PseudoTerminal terminal;
         QProcess holder;
         holder.start(QStringLiteral(COMM_DEVICE_HELPER), {"hold", terminal.slavePath()});
         QVERIFY(holder.waitForReadyRead(10000));

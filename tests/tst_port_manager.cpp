@@ -2,12 +2,12 @@
 
 #include "fakes/fake_comm_device.h"
 #include "fakes/fake_toolkit.h"
-#include "serial/port_manager.h"
-#include "ui/frmmain.h"
+#include "logic/frmmain.h"
+#include "logic/port_manager.h"
 
 using fakes::FakeCommDevice;
 using fakes::FakeToolkit;
-using ui::Control;
+using logic::Control;
 
 namespace {
 
@@ -34,9 +34,9 @@ QStringList probeOps(int port) {
 struct Rig {
     FakeCommDevice device;
     FakeToolkit toolkit;
-    ui::frmmain logic{device, toolkit};
+    logic::frmmain logic{device, toolkit};
 
-    const serial::PortManager& ports() const { return logic.portManager(); }
+    const logic::PortManager& ports() const { return logic.portManager(); }
 
     // The operator picks COMn from the list.
     void pick(int port) {
@@ -82,7 +82,7 @@ private Q_SLOTS:
         QVERIFY(rig.device.open);
         QCOMPARE(rig.ports().OpenedPort(), 1);
         QCOMPARE(rig.ports().SelectedPort(), 1);
-        QCOMPARE(rig.ports().CommSettings(), serial::kLineSettings);
+        QCOMPARE(rig.ports().CommSettings(), logic::kLineSettings);
         QVERIFY(rig.toolkit.messages.isEmpty());
     }
 
@@ -186,7 +186,7 @@ private Q_SLOTS:
         rig.startClosed();
         rig.pick(2);
         QCOMPARE(rig.device.log, probeOps(2) + openOps(2));
-        QCOMPARE(rig.device.settings, serial::kLineSettings);
+        QCOMPARE(rig.device.settings, logic::kLineSettings);
         QVERIFY(rig.ports().CommSettings().isEmpty());
         QVERIFY(rig.toolkit.showsOpen());
         QCOMPARE(rig.ports().OpenedPort(), 2);
@@ -291,7 +291,7 @@ private Q_SLOTS:
     void probeOfOpenSelectedPortIsSilent() {
         Rig rig;
         rig.startOpen();
-        serial::PortManager ports(rig.device, rig.toolkit);
+        logic::PortManager ports(rig.device, rig.toolkit);
         // A fresh manager has SelectedPort 0 and the caption says the port is open.
         QVERIFY(!ports.ProbePort(0));
         QVERIFY(rig.device.log.isEmpty());
@@ -341,7 +341,7 @@ private Q_SLOTS:
         QString textDuringBox;
         rig.toolkit.onMessageBox = [&](const QString&) {
             rig.device.receive({0x0A});
-            rig.device.raise(serial::kComEvReceive);
+            rig.device.raise(logic::kComEvReceive);
             textDuringBox = rig.toolkit.texts[Control::Text1];
         };
         rig.logic.on1_Click(0);

@@ -3,11 +3,11 @@
 
 #include "codec/hex_codec.h"
 #include "fakes/open_logic.h"
-#include "ui/frmmain.h"
+#include "logic/frmmain.h"
 
 using fakes::FakeCommDevice;
 using fakes::FakeToolkit;
-using ui::Control;
+using logic::Control;
 
 namespace {
 
@@ -34,7 +34,7 @@ QString byByteRule(QString text, const Bytes& bytes) {
 struct Rig : fakes::OpenLogic {
     void arrive(const Bytes& bytes) {
         device.receive(bytes);
-        device.raise(serial::kComEvReceive);
+        device.raise(logic::kComEvReceive);
     }
 };
 
@@ -47,7 +47,7 @@ private Q_SLOTS:
     void readsOnlyOnReceiveEvents_data() {
         QTest::addColumn<int>("event");
         QTest::addColumn<QStringList>("ops");
-        QTest::newRow("receive") << int{serial::kComEvReceive}
+        QTest::newRow("receive") << int{logic::kComEvReceive}
                                  << QStringList{"CommEvent?", "InputMode=1", "InBufferCount?",
                                                 "Input?"};
         QTest::newRow("send") << 1 << QStringList{"CommEvent?"};
@@ -61,14 +61,14 @@ private Q_SLOTS:
         rig.device.receive({0x41});
         rig.device.raise(static_cast<std::int16_t>(event));
         QCOMPARE(rig.device.log, ops);
-        const bool shown = event == serial::kComEvReceive;
+        const bool shown = event == logic::kComEvReceive;
         QCOMPARE(rig.toolkit.texts[Control::Text4], shown ? "Text4 41" : "Text4");
     }
 
     void eventWithoutBytesAddsNothing() {
         Rig rig;
         rig.toolkit.texts[Control::Text1] = QStringLiteral("  log  ");
-        rig.device.raise(serial::kComEvReceive);
+        rig.device.raise(logic::kComEvReceive);
         QCOMPARE(rig.toolkit.texts[Control::Text1], QStringLiteral("  log  "));
         QCOMPARE(rig.toolkit.texts[Control::Text4], QStringLiteral("Text4"));
     }
@@ -150,7 +150,7 @@ private Q_SLOTS:
         Rig rig;
         rig.device.receive({0x01});
         rig.device.arriveDuringInput({0x02, 0x03});
-        rig.device.raise(serial::kComEvReceive);
+        rig.device.raise(logic::kComEvReceive);
         QCOMPARE(rig.toolkit.texts[Control::Text4], QStringLiteral("Text4 01 02 03"));
         QCOMPARE(rig.toolkit.texts[Control::Text1], QStringLiteral("01 02 03"));
     }

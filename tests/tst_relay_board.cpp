@@ -1,9 +1,9 @@
 #include <QTest>
 #include <vector>
 
-#include "serial/relay_board.h"
+#include "sim/relay_board.h"
 
-using serial::RelayBoard;
+using sim::RelayBoard;
 
 namespace {
 

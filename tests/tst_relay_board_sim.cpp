@@ -11,12 +11,12 @@
 #include <array>
 #include <cerrno>
 
-#include "serial/pseudo_terminal.h"
-#include "serial/relay_board_sim.h"
+#include "sim/pseudo_terminal.h"
+#include "sim/relay_board_sim.h"
 #include "support/line_checks.h"
 
-using serial::PseudoTerminal;
-using serial::RelayBoardSim;
+using sim::PseudoTerminal;
+using sim::RelayBoardSim;
 
 namespace {
 

@@ -18,15 +18,15 @@
 #include <memory>
 
 #include "fakes/fake_toolkit.h"
+#include "logic/frmmain.h"
+#include "logic/port_manager.h"
 #include "serial/linux_comm_device.h"
-#include "serial/port_manager.h"
-#include "serial/pseudo_terminal.h"
-#include "serial/relay_board_sim.h"
+#include "sim/pseudo_terminal.h"
+#include "sim/relay_board_sim.h"
 #include "support/line_checks.h"
-#include "ui/frmmain.h"
 
 using fakes::FakeToolkit;
-using ui::Control;
+using logic::Control;
 
 namespace {
 
@@ -52,8 +52,8 @@ QByteArray randomBytes(qsizetype size, quint32 seed) {
 
 // A pseudo-terminal with the board on its master.
 struct Board {
-    serial::PseudoTerminal terminal;
-    serial::RelayBoardSim sim{terminal};
+    sim::PseudoTerminal terminal;
+    sim::RelayBoardSim sim{terminal};
 };
 
 // The logic on the device with `bindings`, started up.
@@ -68,7 +68,7 @@ struct Rig {
 
     serial::LinuxCommDevice device;
     FakeToolkit toolkit;
-    ui::frmmain logic{device, toolkit};
+    logic::frmmain logic{device, toolkit};
 };
 
 // COM1 bound to a board's line.
@@ -163,7 +163,7 @@ private Q_SLOTS:
         QCOMPARE(rig.toolkit.texts[Control::Text4], QStringLiteral("Text4 A0 02 03 A5"));
 
         rig.logic.Command1_Click();
-        QCOMPARE(rig.toolkit.messages.last(), serial::kPortMissingMessage);
+        QCOMPARE(rig.toolkit.messages.last(), logic::kPortMissingMessage);
         QVERIFY(rig.toolkit.showsClosed());
     }
 
@@ -238,7 +238,7 @@ private Q_SLOTS:
         Rig rig({{1, mine.terminal.slavePath()}, {2, other.terminal.slavePath()}});
         rig.toolkit.comboIndex = 1;
         rig.logic.Combo1_Click();
-        QCOMPARE(rig.toolkit.messages, QStringList{serial::kPortBusyMessage});
+        QCOMPARE(rig.toolkit.messages, QStringList{logic::kPortBusyMessage});
         QVERIFY(rig.toolkit.showsClosed());
         QCOMPARE(rig.logic.portManager().SelectedPort(), 2);
 
@@ -284,8 +284,8 @@ private Q_SLOTS:
         const support::ProgramRun run =
             support::runUnprivileged(QStringLiteral(COMM_DEVICE_HELPER), {"start", path});
         QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.errors));
-        QCOMPARE(run.lines.value(0), serial::kOtherErrorMessage);
-        QCOMPARE(run.lines.value(1), serial::kClosedCaption);
+        QCOMPARE(run.lines.value(0), logic::kOtherErrorMessage);
+        QCOMPARE(run.lines.value(1), logic::kClosedCaption);
         const QString description = run.lines.value(2);
         QVERIFY2(description.contains(path) && description.contains(QFileInfo(path).group()),
                  qPrintable(description));

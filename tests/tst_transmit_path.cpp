@@ -2,11 +2,11 @@
 
 #include "codec/hex_codec.h"
 #include "fakes/open_logic.h"
-#include "ui/frmmain.h"
+#include "logic/frmmain.h"
 
 using fakes::FakeCommDevice;
 using fakes::FakeToolkit;
-using ui::Control;
+using logic::Control;
 
 namespace {
 

@@ -1,11 +1,11 @@
 #include <QTest>
 
 #include "fakes/open_logic.h"
-#include "ui/frmmain.h"
+#include "logic/frmmain.h"
 
 using fakes::FakeCommDevice;
 using fakes::FakeToolkit;
-using ui::Control;
+using logic::Control;
 
 namespace {
 
@@ -127,7 +127,7 @@ private Q_SLOTS:
         rig.toolkit.texts[Control::Text1] = QStringLiteral("notice\r\n");
         rig.click(Button::on1);
         rig.device.receive({0x01});
-        rig.device.raise(serial::kComEvReceive);
+        rig.device.raise(logic::kComEvReceive);
         rig.click(Button::off1);
 
         rig.logic.Command4_Click();

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "codec/hex_codec.h"
-#include "serial/pseudo_terminal.h"
-#include "serial/relay_board_sim.h"
+#include "sim/pseudo_terminal.h"
+#include "sim/relay_board_sim.h"
 
 namespace {
 
@@ -128,24 +128,24 @@ int main(int argc, char** argv) {
                                 static_cast<qsizetype>(bytes.size()));
     }
 
-    serial::PseudoTerminal terminal;
+    sim::PseudoTerminal terminal;
     if (!terminal.isOpen()) {
         std::fprintf(stderr, "relay-board-sim: cannot create a pseudo-terminal: %s\n",
                      qPrintable(terminal.errorString()));
         return 1;
     }
-    serial::RelayBoardSim board(terminal);
+    sim::RelayBoardSim board(terminal);
     board.setSilent(parser.isSet(silent));
 
     QObject::connect(
-        &board, &serial::RelayBoardSim::frameAccepted, &app, [&board](const QByteArray& frame) {
+        &board, &sim::RelayBoardSim::frameAccepted, &app, [&board](const QByteArray& frame) {
             std::fprintf(stderr, "relay-board-sim: accepted %s; relay 1 %s, relay 2 %s\n",
                          qPrintable(hexText(frame)), board.board().relayOn(1) ? "on" : "off",
                          board.board().relayOn(2) ? "on" : "off");
         });
-    QObject::connect(&board, &serial::RelayBoardSim::frameRejected, &app,
+    QObject::connect(&board, &sim::RelayBoardSim::frameRejected, &app,
                      [] { std::fputs("relay-board-sim: rejected a frame\n", stderr); });
-    QObject::connect(&board, &serial::RelayBoardSim::lineClosed, &app, [] {
+    QObject::connect(&board, &sim::RelayBoardSim::lineClosed, &app, [] {
         std::fputs("relay-board-sim: the line failed\n", stderr);
         QCoreApplication::exit(1);
     });
@@ -177,14 +177,14 @@ int main(int argc, char** argv) {
         streamed += piece;
         board.send(streamBytes(first, piece));
     };
-    QObject::connect(&board, &serial::RelayBoardSim::outputDrained, &app, [&] {
+    QObject::connect(&board, &sim::RelayBoardSim::outputDrained, &app, [&] {
         if (flooding) {
             queueFloodPiece();
         }
     });
 
     bool started = false;
-    QObject::connect(&board, &serial::RelayBoardSim::frameAccepted, &app, [&] {
+    QObject::connect(&board, &sim::RelayBoardSim::frameAccepted, &app, [&] {
         if (started) {
             return;
         }

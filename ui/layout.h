@@ -6,14 +6,17 @@
 // built from this table; nothing about placement lives anywhere else.
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
 #include "codec/relay_frames.h"
-#include "ui/toolkit.h"
+#include "logic/toolkit.h"
 
 namespace ui {
+
+using logic::Control;
 
 enum class Kind : std::uint8_t {
     Frame,
@@ -107,6 +110,8 @@ inline constexpr double kPortLabelPointSize = 10.5;
 
 // Twips to device-independent pixels for a screen of `dpi` logical dots per inch, rounded to
 // the nearest pixel: 15 twips to the pixel at 96 dpi.
-int twipsToPixels(int twips, double dpi);
+inline int twipsToPixels(int twips, double dpi) {
+    return static_cast<int>(std::lround(twips * dpi / 1440.0));
+}
 
 }  // namespace ui

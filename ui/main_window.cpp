@@ -17,6 +17,9 @@
 
 namespace ui {
 
+using logic::frmmain;
+using logic::Rgb;
+
 namespace {
 
 QString qtext(std::u16string_view text) {
@@ -68,7 +71,7 @@ constexpr std::array<PlainButton, 4> kPlainButtons{{
 
 }  // namespace
 
-MainWindow::MainWindow(serial::CommDevice& MSComm1, PortInfo info)
+MainWindow::MainWindow(logic::CommDevice& MSComm1, logic::PortInfo info)
     : m_info(std::move(info)), m_logic(MSComm1, *this) {
     registerSongSubstitutes();
     setWindowTitle(qtext(kWindowCaption));
@@ -78,10 +81,6 @@ MainWindow::MainWindow(serial::CommDevice& MSComm1, PortInfo info)
     connectEvents();
     chainTabOrder();
 }
-
-MainWindow::MainWindow(serial::LinuxCommDevice& MSComm1)
-    : MainWindow(MSComm1, {[&MSComm1](std::int16_t port) { return MSComm1.devicePath(port); },
-                           [&MSComm1] { return MSComm1.lastErrorDescription(); }}) {}
 
 void MainWindow::buildControls() {
     const double dpi = logicalDpiY();
@@ -284,7 +283,7 @@ QString MainWindow::portToolTip(std::int16_t port) const {
 }
 
 QString MainWindow::lampToolTip() const {
-    const serial::PortManager& ports = m_logic.portManager();
+    const logic::PortManager& ports = m_logic.portManager();
     const std::int16_t port = ports.OpenedPort() != 0 ? ports.OpenedPort() : ports.SelectedPort();
     QString tip = portToolTip(port);
     const QString error = m_info.lastError ? m_info.lastError() : QString();

@@ -13,35 +13,26 @@
 #include <cstdint>
 #include <functional>
 
-#include "serial/comm_device.h"
-#include "serial/linux_comm_device.h"
-#include "ui/frmmain.h"
+#include "logic/comm_device.h"
+#include "logic/frmmain.h"
+#include "logic/port_info.h"
+#include "logic/toolkit.h"
 #include "ui/layout.h"
-#include "ui/toolkit.h"
 
 namespace ui {
 
-class MainWindow : public QWidget, public Toolkit {
+class MainWindow : public QWidget, public logic::Toolkit {
     Q_OBJECT
 
 public:
-    // What the window can tell about the ports in tooltips, beyond what the device interface
-    // offers: the device path a COM number resolves to now (empty when none), and the last
-    // error the device reported (empty when none).
-    struct PortInfo {
-        std::function<QString(std::int16_t)> devicePath;
-        std::function<QString()> lastError;
-    };
-
-    explicit MainWindow(serial::CommDevice& MSComm1, PortInfo info = {});
-    // The window on the Linux device, whose tooltips tell its device paths and last error.
-    explicit MainWindow(serial::LinuxCommDevice& MSComm1);
+    // `info` feeds the tooltips of the port list and the lamp.
+    explicit MainWindow(logic::CommDevice& MSComm1, logic::PortInfo info = {});
 
     // Runs start-up (Form_Load); call it once, before the window is first shown.
     void load();
 
     QWidget* widget(Control id) const { return m_widgets[static_cast<std::size_t>(id)]; }
-    frmmain& logic() { return m_logic; }
+    logic::frmmain& logic() { return m_logic; }
 
     QString text(Control box) override;
     void setText(Control box, const QString& text) override;
@@ -52,7 +43,7 @@ public:
     void removeEnd(Control box, qsizetype count) override;
     QString caption(Control button) override;
     void setCaption(Control button, const QString& caption) override;
-    void setFillColor(Control shape, Rgb color) override;
+    void setFillColor(Control shape, logic::Rgb color) override;
     void setComboText(Control combo, const QString& text) override;
     std::int16_t selectedIndex(Control combo) override;
     void messageBox(const QString& text) override;
@@ -70,8 +61,8 @@ private:
     void chainTabOrder();
 
     std::array<QWidget*, kControls.size()> m_widgets{};
-    PortInfo m_info;
-    frmmain m_logic;
+    logic::PortInfo m_info;
+    logic::frmmain m_logic;
     bool m_shownOnce = false;
 };
 

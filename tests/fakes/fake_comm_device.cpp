@@ -39,7 +39,7 @@ void FakeCommDevice::record(const QString& entry) {
 
 void FakeCommDevice::fail(int number, const QString& description) {
     ++errorsThrown;
-    throw serial::CommError(number, description);
+    throw logic::CommError(number, description);
 }
 
 void FakeCommDevice::failOnce(const QString& operation, int number, const QString& description,
@@ -73,14 +73,14 @@ void FakeCommDevice::PortOpen(bool opening) {
         return;
     }
     if (open) {
-        fail(serial::comm_error::kPortAlreadyOpen,
+        fail(logic::comm_error::kPortAlreadyOpen,
              QStringLiteral("COM%1 is already open").arg(port));
     }
     if (!existingPorts.contains(port)) {
-        fail(serial::comm_error::kPortNotFound, QStringLiteral("COM%1 does not exist").arg(port));
+        fail(logic::comm_error::kPortNotFound, QStringLiteral("COM%1 does not exist").arg(port));
     }
     if (busyPorts.contains(port)) {
-        fail(serial::comm_error::kPortAlreadyOpen,
+        fail(logic::comm_error::kPortAlreadyOpen,
              QStringLiteral("COM%1 is held by another program").arg(port));
     }
     open = true;
@@ -145,7 +145,7 @@ void FakeCommDevice::Output(std::span<const std::uint8_t> bytes) {
     record(QStringLiteral("Output=") +
            QString::fromStdU16String(codec::canonicalCommandText(bytes)));
     if (!open) {
-        fail(serial::comm_error::kPortNotOpen, QStringLiteral("port not open"));
+        fail(logic::comm_error::kPortNotOpen, QStringLiteral("port not open"));
     }
     if (m_lost) {
         fail(8102, QStringLiteral("port lost"));
@@ -156,7 +156,7 @@ void FakeCommDevice::Output(std::span<const std::uint8_t> bytes) {
 std::vector<std::uint8_t> FakeCommDevice::Input() {
     record(QStringLiteral("Input?"));
     if (!open) {
-        fail(serial::comm_error::kPortNotOpen, QStringLiteral("port not open"));
+        fail(logic::comm_error::kPortNotOpen, QStringLiteral("port not open"));
     }
     std::vector<std::uint8_t> bytes(rxBuffer.begin(), rxBuffer.end());
     bytes.insert(bytes.end(), m_arrivingDuringInput.begin(), m_arrivingDuringInput.end());
@@ -192,7 +192,7 @@ void FakeCommDevice::raise(std::int16_t event, const QString& description) {
 
 void FakeCommDevice::losePort(const QString& description) {
     m_lost = true;
-    raise(serial::kComEvPortLost, description);
+    raise(logic::kComEvPortLost, description);
 }
 
 void FakeCommDevice::eventsReleased() {
@@ -203,12 +203,12 @@ void FakeCommDevice::deliverEvents() {
     while (!m_events.empty() && !eventsHeld()) {
         const Event event = m_events.front();
         m_events.pop_front();
-        if (event.kind == serial::kComEvPortLost) {
+        if (event.kind == logic::kComEvPortLost) {
             open = false;
             m_lost = false;
         }
         m_commEvent = event.kind;
-        if (event.kind != serial::kComEvReceive) {
+        if (event.kind != logic::kComEvReceive) {
             m_eventDescription = event.description;
         }
         raiseOnComm();

@@ -15,11 +15,11 @@
 #include <deque>
 #include <vector>
 
-#include "serial/comm_device.h"
+#include "logic/comm_device.h"
 
 namespace fakes {
 
-class FakeCommDevice final : public serial::CommDevice {
+class FakeCommDevice final : public logic::CommDevice {
 public:
     void CommPort(std::int16_t number) override;
     std::int16_t CommPort() override;
@@ -68,7 +68,7 @@ public:
     QString settings = QStringLiteral("9600,N,8,1");
     std::int16_t outBufferSize = 1024;
     std::int16_t inBufferSize = 1024;
-    std::int32_t inputMode = serial::kInputModeBinary;
+    std::int32_t inputMode = logic::kInputModeBinary;
     std::int16_t inputLen = 0;
     std::int16_t sThreshold = 1;
     std::int16_t rThreshold = 1;

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include "serial/port_manager.h"
+#include "logic/port_manager.h"
 #include "ui/layout.h"
 
 namespace fakes {
 
-using ui::Control;
+using logic::Control;
 
 FakeToolkit::FakeToolkit() {
     for (const ui::ControlDesign& design : ui::kControls) {
@@ -75,7 +75,7 @@ void FakeToolkit::setCaption(Control button, const QString& caption) {
     captions[button] = caption;
 }
 
-void FakeToolkit::setFillColor(Control shape, ui::Rgb color) {
+void FakeToolkit::setFillColor(Control shape, logic::Rgb color) {
     fillColors[shape] = color;
 }
 
@@ -96,18 +96,18 @@ void FakeToolkit::messageBox(const QString& text) {
 
 // Whether the port button reads `caption` and the lamp shows `lamp`; a lamp never filled reads
 // as the default colour, as the tests have always read it.
-bool FakeToolkit::showsPort(const QString& caption, ui::Rgb lamp) const {
-    const auto fill = fillColors.find(ui::Control::Shape1);
-    const ui::Rgb shown = fill == fillColors.end() ? ui::Rgb{} : fill->second;
-    return captions.at(ui::Control::Command1) == caption && shown == lamp;
+bool FakeToolkit::showsPort(const QString& caption, logic::Rgb lamp) const {
+    const auto fill = fillColors.find(logic::Control::Shape1);
+    const logic::Rgb shown = fill == fillColors.end() ? logic::Rgb{} : fill->second;
+    return captions.at(logic::Control::Command1) == caption && shown == lamp;
 }
 
 bool FakeToolkit::showsOpen() const {
-    return showsPort(serial::kOpenCaption, ui::kLampOpen);
+    return showsPort(logic::kOpenCaption, logic::kLampOpen);
 }
 
 bool FakeToolkit::showsClosed() const {
-    return showsPort(serial::kClosedCaption, ui::kLampClosed);
+    return showsPort(logic::kClosedCaption, logic::kLampClosed);
 }
 
 }  // namespace fakes

@@ -5,18 +5,18 @@
 
 #include "fakes/fake_comm_device.h"
 #include "fakes/fake_toolkit.h"
-#include "ui/frmmain.h"
+#include "logic/frmmain.h"
 
 namespace fakes {
 
 struct OpenLogic {
     OpenLogic() {
         device.open = true;
-        toolkit.texts[ui::Control::Text1].clear();
+        toolkit.texts[logic::Control::Text1].clear();
     }
     FakeCommDevice device;
     FakeToolkit toolkit;
-    ui::frmmain logic{device, toolkit};
+    logic::frmmain logic{device, toolkit};
 };
 
 }  // namespace fakes

@@ -9,7 +9,7 @@
 #include <QTest>
 #include <ctime>
 
-#include "serial/pseudo_terminal.h"
+#include "sim/pseudo_terminal.h"
 
 namespace support {
 
@@ -24,7 +24,7 @@ double processCpuSeconds() {
 }  // namespace
 
 QString whyNoPseudoTerminal() {
-    const serial::PseudoTerminal terminal;
+    const sim::PseudoTerminal terminal;
     return terminal.isOpen() ? QString()
                              : u"this machine gives no pseudo-terminal: " + terminal.errorString();
 }

@@ -44,9 +44,9 @@ inline QString streamEntries(qint64 first, qint64 count) {
 }
 
 // Where `id` stands in the window's client area, in pixels at `dpi`.
-inline QRect controlRect(ui::Control id, double dpi) {
+inline QRect controlRect(logic::Control id, double dpi) {
     QPoint topLeft;
-    for (std::optional<ui::Control> c = id; c; c = ui::design(*c).parent) {
+    for (std::optional<logic::Control> c = id; c; c = ui::design(*c).parent) {
         topLeft += QPoint(ui::twipsToPixels(ui::design(*c).left, dpi),
                           ui::twipsToPixels(ui::design(*c).top, dpi));
     }

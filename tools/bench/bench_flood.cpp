@@ -47,16 +47,16 @@
 #include <cstdio>
 #include <functional>
 
+#include "bench_common.h"
 #include "serial/linux_comm_device.h"
 #include "serial/port_numbering.h"
-#include "tools/bench/bench_common.h"
 #include "ui/layout.h"
 #include "ui/log_view.h"
 #include "ui/main_window.h"
 
 namespace {
 
-using ui::Control;
+using logic::Control;
 
 constexpr qint64 kMiB = qint64{1024} * 1024;
 constexpr int kPollMs = 10;
@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
 
     // What main() builds.
     serial::LinuxCommDevice device{serial::PortNumbering({{1, slavePath}})};
-    ui::MainWindow window(device);
+    ui::MainWindow window(device, device.portInfo());
     window.load();
     window.show();
     auto* work = static_cast<ui::LogView*>(window.widget(Control::Text1));

@@ -42,14 +42,14 @@
 #include <thread>
 #include <vector>
 
-#include "serial/pseudo_terminal.h"
-#include "tools/bench/bench_common.h"
+#include "bench_common.h"
+#include "sim/pseudo_terminal.h"
 #include "ui/layout.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using ui::Control;
+using logic::Control;
 
 constexpr double kDpi = 96;
 constexpr int kGiveUpMs = 20000;
@@ -249,7 +249,7 @@ int main(int argc, char** argv) {
     if (!display.isOpen()) {
         return fail("cannot connect to the X display in DISPLAY");
     }
-    serial::PseudoTerminal terminal;
+    sim::PseudoTerminal terminal;
     if (!terminal.isOpen()) {
         return fail("cannot create a pseudo-terminal");
     }

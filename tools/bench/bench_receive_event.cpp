@@ -2,8 +2,8 @@
 // device's OnComm until both boxes have painted them. The path is the real one: frmmain's
 // MSComm1_OnComm, the receive path (the end reads of its trimming rule, then one append per
 // box), MainWindow's toolkit operations and the two LogViews, in a shown window on the offscreen
-// platform. Only the device is the test double (tests/fakes), so that nothing but the program's
-// own work is timed.
+// platform. Only the device is a stand-in that hands over bytes from memory, so that nothing but
+// the program's own work is timed.
 //
 // Before the events, the work area holds 10 KiB, 1 MiB or 10 MiB of received bytes, either as one
 // reply line behind one send or as many short send and reply lines (a send every 16 bytes), and
@@ -25,18 +25,19 @@
 #include <QPlainTextEdit>
 #include <QThread>
 #include <algorithm>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "fakes/fake_comm_device.h"
-#include "tools/bench/bench_common.h"
+#include "bench_common.h"
+#include "logic/comm_device.h"
 #include "ui/log_view.h"
 #include "ui/main_window.h"
 
 namespace {
 
-using ui::Control;
+using logic::Control;
 
 constexpr int kEventBytes = 1024;
 constexpr qsizetype kKiB = 1024;
@@ -48,6 +49,46 @@ const QSize kWorkArea{465, 125};
 constexpr QStringView kSend = u"\r\n发出数据:A0 01 03 A4\r\n-->收到数据:";
 
 enum class Shape : std::uint8_t { OneReplyLine, ShortLines };
+
+// A port that is always there and hands over the bytes it is given, one receive event at a time.
+class MemoryDevice final : public logic::CommDevice {
+public:
+    void receive(const std::vector<std::uint8_t>& bytes) {
+        m_waiting.insert(m_waiting.end(), bytes.begin(), bytes.end());
+        raiseOnComm();
+    }
+
+    void CommPort(std::int16_t /*port*/) override {}
+    std::int16_t CommPort() override { return 1; }
+    void Settings(const QString& /*settings*/) override {}
+    void PortOpen(bool open) override { m_open = open; }
+    bool PortOpen() override { return m_open; }
+    void OutBufferSize(std::int16_t /*size*/) override {}
+    void InBufferSize(std::int16_t /*size*/) override {}
+    void InputMode(std::int32_t /*mode*/) override {}
+    void InputLen(std::int16_t /*length*/) override {}
+    void InBufferCount(std::int16_t /*count*/) override { m_waiting.clear(); }
+    std::int16_t InBufferCount() override {
+        return static_cast<std::int16_t>(std::min<std::size_t>(m_waiting.size(), 32767));
+    }
+    void OutBufferCount(std::int16_t /*count*/) override {}
+    void SThreshold(std::int16_t /*threshold*/) override {}
+    void RThreshold(std::int16_t /*threshold*/) override {}
+    void Output(std::span<const std::uint8_t> /*bytes*/) override {}
+    std::vector<std::uint8_t> Input() override {
+        std::vector<std::uint8_t> bytes(m_waiting.begin(), m_waiting.end());
+        m_waiting.clear();
+        return bytes;
+    }
+    std::int16_t CommEvent() override { return logic::kComEvReceive; }
+    QString CommEventDescription() override { return {}; }
+
+private:
+    void eventsReleased() override {}
+
+    std::deque<std::uint8_t> m_waiting;
+    bool m_open = false;
+};
 
 QString receivedBytes(qsizetype count, qsizetype first = 0) {
     return bench::streamEntries(first, count);
@@ -117,7 +158,7 @@ bool waitUntilShown(const std::vector<const Watcher*>& watchers, const std::vect
 struct Window {
     Shape shape = Shape::OneReplyLine;
     qsizetype bytes = 0;
-    fakes::FakeCommDevice device;
+    MemoryDevice device;
     std::unique_ptr<ui::MainWindow> window;
     Watcher work;
     Watcher received;
@@ -160,11 +201,10 @@ void receiveEvent(benchmark::State& state, Shape shape, qsizetype bytes) {
         for (int i = 0; i < kEventBytes; ++i) {
             event[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((first + i) % 256);
         }
-        w.device.receive(event);
         const std::vector<int> before{w.work.changes, w.received.changes};
         QElapsedTimer timer;
         timer.start();
-        w.device.raise(serial::kComEvReceive);
+        w.device.receive(event);
         if (!waitUntilShown({&w.work, &w.received}, before)) {
             state.SkipWithError("the boxes did not show the event");
             break;

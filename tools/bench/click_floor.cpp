@@ -11,7 +11,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "tools/bench/bench_common.h"
+#include "bench_common.h"
 #include "ui/layout.h"
 
 int main(int argc, char* argv[]) {
@@ -31,7 +31,7 @@ int main(int argc, char* argv[]) {
     window.setFixedSize(ui::twipsToPixels(ui::kClientWidthTwips, dpi),
                         ui::twipsToPixels(ui::kClientHeightTwips, dpi));
     QPushButton button(QStringLiteral("打开"), &window);
-    button.setGeometry(bench::controlRect(ui::Control::on1, dpi));
+    button.setGeometry(bench::controlRect(logic::Control::on1, dpi));
     QObject::connect(&button, &QPushButton::clicked, [line] {
         static constexpr char kFrame[] = {'\xA0', '\x01', '\x03', '\xA4'};
         [[maybe_unused]] const ssize_t written = ::write(line, kFrame, sizeof kFrame);

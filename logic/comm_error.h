@@ -9,7 +9,7 @@
 #include <exception>
 #include <string>
 
-namespace serial {
+namespace logic {
 
 namespace comm_error {
 inline constexpr int kInvalidPropertyValue = 380;
@@ -35,4 +35,4 @@ private:
     std::string m_what;
 };
 
-}  // namespace serial
+}  // namespace logic

@@ -1,10 +1,10 @@
-#include "serial/transmit_path.h"
+#include "logic/transmit_path.h"
 
 #include <string_view>
 
 #include "codec/hex_codec.h"
 
-namespace serial {
+namespace logic {
 
 namespace {
 
@@ -24,8 +24,8 @@ void TransmitPath::send_cmd(const QString& str) {
     if (count > 0) {
         m_device.Output(m_txBytes);
     }
-    m_toolkit.appendText(ui::Control::Text1, QString(kSentLine + str));
-    m_toolkit.appendText(ui::Control::Text1, kReplyHeader);
+    m_toolkit.appendText(Control::Text1, QString(kSentLine + str));
+    m_toolkit.appendText(Control::Text1, kReplyHeader);
 }
 
-}  // namespace serial
+}  // namespace logic

@@ -1,8 +1,8 @@
-#include "serial/relay_board.h"
+#include "sim/relay_board.h"
 
 #include "codec/relay_frames.h"
 
-namespace serial {
+namespace sim {
 
 namespace {
 
@@ -93,4 +93,4 @@ bool RelayBoard::apply(std::span<const std::uint8_t> frame) {
     return false;
 }
 
-}  // namespace serial
+}  // namespace sim

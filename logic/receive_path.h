@@ -14,15 +14,14 @@
 #include <QString>
 #include <cstdint>
 
-#include "serial/comm_device.h"
-#include "ui/toolkit.h"
+#include "logic/comm_device.h"
+#include "logic/toolkit.h"
 
-namespace serial {
+namespace logic {
 
 class ReceivePath {
 public:
-    ReceivePath(CommDevice& MSComm1, ui::Toolkit& toolkit)
-        : m_device(MSComm1), m_toolkit(toolkit) {}
+    ReceivePath(CommDevice& MSComm1, Toolkit& toolkit) : m_device(MSComm1), m_toolkit(toolkit) {}
 
     // Handles one OnComm and returns the CommEvent it read. Only kComEvReceive is acted on.
     // Every byte Input returns is shown, also those beyond the count read just before it.
@@ -30,10 +29,10 @@ public:
 
 private:
     // Appends `entries` (" XX" per byte) to `box` as if each byte had been added by the rule.
-    void appendEntries(ui::Control box, QStringView entries);
+    void appendEntries(Control box, QStringView entries);
 
     CommDevice& m_device;
-    ui::Toolkit& m_toolkit;
+    Toolkit& m_toolkit;
 };
 
-}  // namespace serial
+}  // namespace logic

@@ -18,7 +18,7 @@
 
 #include <QString>
 
-namespace serial {
+namespace sim {
 
 class PseudoTerminal {
 public:
@@ -45,4 +45,4 @@ private:
     QString m_errorString;
 };
 
-}  // namespace serial
+}  // namespace sim

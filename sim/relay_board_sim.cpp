@@ -1,4 +1,4 @@
-#include "serial/relay_board_sim.h"
+#include "sim/relay_board_sim.h"
 
 #include <unistd.h>
 
@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <initializer_list>
 
-#include "serial/pseudo_terminal.h"
+#include "sim/pseudo_terminal.h"
 
-namespace serial {
+namespace sim {
 
 namespace {
 
@@ -168,4 +168,4 @@ void RelayBoardSim::stopServing() {
     m_outputStart = 0;
 }
 
-}  // namespace serial
+}  // namespace sim

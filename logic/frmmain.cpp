@@ -1,8 +1,8 @@
-#include "ui/frmmain.h"
+#include "logic/frmmain.h"
 
 #include "codec/relay_frames.h"
 
-namespace ui {
+namespace logic {
 
 namespace {
 
@@ -13,7 +13,7 @@ QString frameText(codec::Frame frame) {
 
 }  // namespace
 
-frmmain::frmmain(serial::CommDevice& MSComm1, Toolkit& toolkit)
+frmmain::frmmain(CommDevice& MSComm1, Toolkit& toolkit)
     : m_device(MSComm1),
       m_toolkit(toolkit),
       m_ports(MSComm1, toolkit),
@@ -31,7 +31,7 @@ void frmmain::handle(Body body) {
     m_device.holdEvents();
     try {
         body();
-    } catch (const serial::CommError& error) {
+    } catch (const CommError& error) {
         m_toolkit.messageBox(error.description());
     }
     m_device.releaseEvents();
@@ -51,7 +51,7 @@ void frmmain::Command1_Click() {
 
 void frmmain::MSComm1_OnComm() {
     handle([this] {
-        if (m_receive.MSComm1_OnComm() == serial::kComEvPortLost) {
+        if (m_receive.MSComm1_OnComm() == kComEvPortLost) {
             m_ports.portLost();
         }
     });
@@ -101,4 +101,4 @@ void frmmain::Command4_Click() {
     m_toolkit.setText(Control::Text1, QString());
 }
 
-}  // namespace ui
+}  // namespace logic

@@ -1,23 +1,23 @@
-#include "ui/board_panel.h"
+#include "sim/board_panel.h"
 
 #include <QGridLayout>
 #include <QLabel>
 
+#include "logic/toolkit.h"
 #include "ui/lamp.h"
-#include "ui/toolkit.h"
 
-namespace ui {
+namespace sim {
 
 namespace {
 
 QColor lampColor(bool on) {
-    const Rgb rgb = on ? kLampOpen : kLampClosed;
+    const logic::Rgb rgb = on ? logic::kLampOpen : logic::kLampClosed;
     return {rgb.red, rgb.green, rgb.blue};
 }
 
 }  // namespace
 
-BoardPanel::BoardPanel(const serial::RelayBoardSim& board, const QString& linePath, QWidget* parent)
+BoardPanel::BoardPanel(const RelayBoardSim& board, const QString& linePath, QWidget* parent)
     : QWidget(parent, Qt::Window), m_board(board), m_linePath(linePath) {
     setWindowTitle(QStringLiteral("模拟继电器板"));
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -25,7 +25,7 @@ BoardPanel::BoardPanel(const serial::RelayBoardSim& board, const QString& linePa
     auto* layout = new QGridLayout(this);
     const std::array<QString, 2> names{QStringLiteral("第一路"), QStringLiteral("第二路")};
     for (std::size_t i = 0; i < m_lamps.size(); ++i) {
-        m_lamps[i] = new Lamp(this);
+        m_lamps[i] = new ui::Lamp(this);
         m_lamps[i]->setFixedSize(20, 20);
         const int row = static_cast<int>(i);
         layout->addWidget(m_lamps[i], row, 0);
@@ -37,16 +37,16 @@ BoardPanel::BoardPanel(const serial::RelayBoardSim& board, const QString& linePa
     layout->addWidget(m_counts, 2, 0, 1, 2);
     layout->addWidget(m_line, 3, 0, 1, 2);
 
-    connect(&board, &serial::RelayBoardSim::relaysChanged, this, &BoardPanel::refresh);
-    connect(&board, &serial::RelayBoardSim::frameAccepted, this, &BoardPanel::refresh);
-    connect(&board, &serial::RelayBoardSim::frameRejected, this, &BoardPanel::refresh);
-    connect(&board, &serial::RelayBoardSim::lineClosed, this, &BoardPanel::refresh);
-    connect(&board, &serial::RelayBoardSim::hungUp, this, &BoardPanel::refresh);
+    connect(&board, &RelayBoardSim::relaysChanged, this, &BoardPanel::refresh);
+    connect(&board, &RelayBoardSim::frameAccepted, this, &BoardPanel::refresh);
+    connect(&board, &RelayBoardSim::frameRejected, this, &BoardPanel::refresh);
+    connect(&board, &RelayBoardSim::lineClosed, this, &BoardPanel::refresh);
+    connect(&board, &RelayBoardSim::hungUp, this, &BoardPanel::refresh);
     refresh();
 }
 
 void BoardPanel::refresh() {
-    const serial::RelayBoard& board = m_board.board();
+    const RelayBoard& board = m_board.board();
     for (std::size_t i = 0; i < m_lamps.size(); ++i) {
         m_lamps[i]->setColor(lampColor(board.relayOn(static_cast<int>(i) + 1)));
     }
@@ -69,4 +69,4 @@ QString BoardPanel::lineText() const {
     return m_line->text();
 }
 
-}  // namespace ui
+}  // namespace sim

@@ -1,6 +1,6 @@
-#include "serial/receive_path.h"
+#include "logic/receive_path.h"
 
-namespace serial {
+namespace logic {
 
 namespace {
 
@@ -55,12 +55,12 @@ std::int16_t ReceivePath::MSComm1_OnComm() {
         *out++ = kUpperDigits[byte >> 4];
         *out++ = kUpperDigits[byte & 0x0F];
     }
-    appendEntries(ui::Control::Text1, entries);
-    appendEntries(ui::Control::Text4, entries);
+    appendEntries(Control::Text1, entries);
+    appendEntries(Control::Text4, entries);
     return event;
 }
 
-void ReceivePath::appendEntries(ui::Control box, QStringView entries) {
+void ReceivePath::appendEntries(Control box, QStringView entries) {
     const EndSpaces leading =
         countEndSpaces([&](qsizetype n) { return m_toolkit.textStart(box, n); }, true);
     if (leading.wholeText) {
@@ -83,4 +83,4 @@ void ReceivePath::appendEntries(ui::Control box, QStringView entries) {
     m_toolkit.appendText(box, entries);
 }
 
-}  // namespace serial
+}  // namespace logic

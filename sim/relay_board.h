@@ -28,7 +28,7 @@
 #include <span>
 #include <vector>
 
-namespace serial {
+namespace sim {
 
 class RelayBoard {
 public:
@@ -67,4 +67,4 @@ private:
     bool m_silent = false;
 };
 
-}  // namespace serial
+}  // namespace sim

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-namespace ui {
+namespace logic {
 
 enum class Control : std::uint8_t {
     Frame1,
@@ -114,4 +114,4 @@ public:
     virtual void messageBox(const QString& text) = 0;
 };
 
-}  // namespace ui
+}  // namespace logic

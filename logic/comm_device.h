@@ -34,9 +34,9 @@
 #include <utility>
 #include <vector>
 
-#include "serial/comm_error.h"
+#include "logic/comm_error.h"
 
-namespace serial {
+namespace logic {
 
 inline constexpr std::int16_t kComEvReceive = 2;
 inline constexpr std::int16_t kComEvPortLost = 1100;
@@ -110,4 +110,4 @@ private:
     int m_holds = 0;
 };
 
-}  // namespace serial
+}  // namespace logic

@@ -7,20 +7,21 @@
 #include <QWidget>
 #include <array>
 
-#include "serial/relay_board_sim.h"
+#include "sim/relay_board_sim.h"
 
 class QLabel;
 
 namespace ui {
-
 class Lamp;
+}
+
+namespace sim {
 
 class BoardPanel : public QWidget {
     Q_OBJECT
 
 public:
-    BoardPanel(const serial::RelayBoardSim& board, const QString& linePath,
-               QWidget* parent = nullptr);
+    BoardPanel(const RelayBoardSim& board, const QString& linePath, QWidget* parent = nullptr);
 
     // What the panel shows, for tests.
     QColor relayLampColor(int channel) const;
@@ -30,11 +31,11 @@ public:
 private:
     void refresh();
 
-    const serial::RelayBoardSim& m_board;
-    std::array<Lamp*, 2> m_lamps{};
+    const RelayBoardSim& m_board;
+    std::array<ui::Lamp*, 2> m_lamps{};
     QLabel* m_counts = nullptr;
     QLabel* m_line = nullptr;
     QString m_linePath;
 };
 
-}  // namespace ui
+}  // namespace sim

@@ -17,9 +17,9 @@
 #include <QObject>
 #include <QSocketNotifier>
 
-#include "serial/relay_board.h"
+#include "sim/relay_board.h"
 
-namespace serial {
+namespace sim {
 
 class PseudoTerminal;
 
@@ -79,4 +79,4 @@ private:
     bool m_serving = true;
 };
 
-}  // namespace serial
+}  // namespace sim

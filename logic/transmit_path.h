@@ -11,15 +11,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "serial/comm_device.h"
-#include "ui/toolkit.h"
+#include "logic/comm_device.h"
+#include "logic/toolkit.h"
 
-namespace serial {
+namespace logic {
 
 class TransmitPath {
 public:
-    TransmitPath(CommDevice& MSComm1, ui::Toolkit& toolkit)
-        : m_device(MSComm1), m_toolkit(toolkit) {}
+    TransmitPath(CommDevice& MSComm1, Toolkit& toolkit) : m_device(MSComm1), m_toolkit(toolkit) {}
 
     void send_cmd(const QString& str);
 
@@ -30,9 +29,9 @@ public:
 
 private:
     CommDevice& m_device;
-    ui::Toolkit& m_toolkit;
+    Toolkit& m_toolkit;
     QString m_txText;
     std::vector<std::uint8_t> m_txBytes;
 };
 
-}  // namespace serial
+}  // namespace logic

@@ -1,4 +1,4 @@
-#include "serial/pseudo_terminal.h"
+#include "sim/pseudo_terminal.h"
 
 #include <fcntl.h>
 #include <pty.h>
@@ -8,7 +8,7 @@
 #include <array>
 #include <cerrno>
 
-namespace serial {
+namespace sim {
 
 namespace {
 
@@ -55,4 +55,4 @@ void PseudoTerminal::hangUp() {
     }
 }
 
-}  // namespace serial
+}  // namespace sim

@@ -1,17 +1,15 @@
-#include "serial/port_manager.h"
+#include "logic/port_manager.h"
 
-namespace serial {
-
-using ui::Control;
+namespace logic {
 
 void PortManager::showOpenState() {
     m_toolkit.setCaption(Control::Command1, kOpenCaption);
-    m_toolkit.setFillColor(Control::Shape1, ui::kLampOpen);
+    m_toolkit.setFillColor(Control::Shape1, kLampOpen);
 }
 
 void PortManager::showClosedState() {
     m_toolkit.setCaption(Control::Command1, kClosedCaption);
-    m_toolkit.setFillColor(Control::Shape1, ui::kLampClosed);
+    m_toolkit.setFillColor(Control::Shape1, kLampClosed);
 }
 
 std::int16_t PortManager::pickedPort() {
@@ -134,4 +132,4 @@ void PortManager::portLost() {
     m_toolkit.messageBox(m_device.CommEventDescription());
 }
 
-}  // namespace serial
+}  // namespace logic

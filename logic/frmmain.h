@@ -18,18 +18,18 @@
 #include <QString>
 #include <cstdint>
 
-#include "serial/comm_device.h"
-#include "serial/port_manager.h"
-#include "serial/receive_path.h"
-#include "serial/transmit_path.h"
-#include "ui/toolkit.h"
+#include "logic/comm_device.h"
+#include "logic/port_manager.h"
+#include "logic/receive_path.h"
+#include "logic/toolkit.h"
+#include "logic/transmit_path.h"
 
-namespace ui {
+namespace logic {
 
 class frmmain {
 public:
     // Installs itself as the device's OnComm handler for its lifetime.
-    frmmain(serial::CommDevice& MSComm1, Toolkit& toolkit);
+    frmmain(CommDevice& MSComm1, Toolkit& toolkit);
     frmmain(const frmmain&) = delete;
     frmmain& operator=(const frmmain&) = delete;
     ~frmmain();
@@ -54,8 +54,8 @@ public:
     // Sends a command text; a device error ends the send and is shown in a message box.
     void send_cmd(const QString& str);
 
-    const serial::PortManager& portManager() const { return m_ports; }
-    const serial::TransmitPath& transmitPath() const { return m_transmit; }
+    const PortManager& portManager() const { return m_ports; }
+    const TransmitPath& transmitPath() const { return m_transmit; }
 
 private:
     // Runs one handler's body with the device's events held and its errors reported.
@@ -63,11 +63,11 @@ private:
     void handle(Body body);
     void sendBoxText(Control box);
 
-    serial::CommDevice& m_device;
+    CommDevice& m_device;
     Toolkit& m_toolkit;
-    serial::PortManager m_ports;
-    serial::TransmitPath m_transmit;
-    serial::ReceivePath m_receive;
+    PortManager m_ports;
+    TransmitPath m_transmit;
+    ReceivePath m_receive;
 };
 
-}  // namespace ui
+}  // namespace logic

@@ -19,10 +19,10 @@
 #include <QString>
 #include <cstdint>
 
-#include "serial/comm_device.h"
-#include "ui/toolkit.h"
+#include "logic/comm_device.h"
+#include "logic/toolkit.h"
 
-namespace serial {
+namespace logic {
 
 inline const QString kLineSettings = QStringLiteral("9600,N,8,1");
 inline const QString kOpenCaption = QStringLiteral("关闭端口");
@@ -33,8 +33,7 @@ inline const QString kOtherErrorMessage = QStringLiteral("其它错误");
 
 class PortManager {
 public:
-    PortManager(CommDevice& MSComm1, ui::Toolkit& toolkit)
-        : m_device(MSComm1), m_toolkit(toolkit) {}
+    PortManager(CommDevice& MSComm1, Toolkit& toolkit) : m_device(MSComm1), m_toolkit(toolkit) {}
 
     // Start-up: tries COM1.
     void Form_Load();
@@ -64,10 +63,10 @@ private:
     void openOrReport(std::int16_t port);
 
     CommDevice& m_device;
-    ui::Toolkit& m_toolkit;
+    Toolkit& m_toolkit;
     QString m_commSettings;
     std::int16_t m_selectedPort = 0;
     std::int16_t m_openedPort = 0;
 };
 
-}  // namespace serial
+}  // namespace logic
