@@ -5,7 +5,6 @@ namespace codec {
 namespace {
 
 constexpr char16_t kSpace = u' ';
-constexpr char16_t kUpperDigits[] = u"0123456789ABCDEF";
 
 // Takes the next character that is not a space, moving `cursor` past it. False when the text runs
 // out first.
@@ -63,7 +62,7 @@ std::int16_t strHexToByteArray(std::u16string_view strText, std::vector<std::uin
 }
 
 std::u16string hexByteText(std::uint8_t byte) {
-    return {kUpperDigits[byte >> 4], kUpperDigits[byte & 0x0F]};
+    return {kUpperHexDigits[byte >> 4], kUpperHexDigits[byte & 0x0F]};
 }
 
 std::u16string canonicalCommandText(std::span<const std::uint8_t> bytes) {

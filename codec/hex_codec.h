@@ -34,6 +34,10 @@ std::int16_t ConvertHexChr(std::u16string_view str);
 // be sent.
 std::int16_t strHexToByteArray(std::u16string_view strText, std::vector<std::uint8_t>& bytByte);
 
+// The digits of a byte as it is shown, by value: a byte is kUpperHexDigits[byte >> 4] followed by
+// kUpperHexDigits[byte & 0x0F].
+inline constexpr std::u16string_view kUpperHexDigits = u"0123456789ABCDEF";
+
 // A received byte as it is shown: two upper-case hexadecimal digits, "00" to "FF".
 std::u16string hexByteText(std::uint8_t byte);
 

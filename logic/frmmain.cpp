@@ -1,17 +1,9 @@
 #include "logic/frmmain.h"
 
 #include "codec/relay_frames.h"
+#include "logic/qt_text.h"
 
 namespace logic {
-
-namespace {
-
-QString frameText(codec::Frame frame) {
-    const std::u16string_view text = codec::commandText(frame);
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
 
 frmmain::frmmain(CommDevice& MSComm1, Toolkit& toolkit)
     : m_device(MSComm1),
@@ -38,15 +30,15 @@ void frmmain::handle(Body body) {
 }
 
 void frmmain::Form_Load() {
-    handle([this] { m_ports.Form_Load(); });
+    handle([this] { m_ports.openFirstPort(); });
 }
 
 void frmmain::Combo1_Click() {
-    handle([this] { m_ports.Combo1_Click(); });
+    handle([this] { m_ports.changePort(); });
 }
 
 void frmmain::Command1_Click() {
-    handle([this] { m_ports.Command1_Click(); });
+    handle([this] { m_ports.openOrClose(); });
 }
 
 void frmmain::MSComm1_OnComm() {
@@ -90,11 +82,11 @@ void frmmain::reverse2_Click(std::int16_t /*Index*/) {
 }
 
 void frmmain::Command10_Click() {
-    send_cmd(frameText(codec::Frame::AllOn));
+    send_cmd(toQString(codec::commandText(codec::Frame::AllOn)));
 }
 
 void frmmain::Command11_Click() {
-    send_cmd(frameText(codec::Frame::AllOff));
+    send_cmd(toQString(codec::commandText(codec::Frame::AllOff)));
 }
 
 void frmmain::Command4_Click() {

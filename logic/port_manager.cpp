@@ -66,7 +66,7 @@ void PortManager::openOrReport(std::int16_t port) {
     }
 }
 
-void PortManager::Form_Load() {
+void PortManager::openFirstPort() {
     m_toolkit.setComboText(Control::Combo1, QStringLiteral("COM1"));
     m_selectedPort = 0;
     if (ProbePort(1)) {
@@ -80,7 +80,7 @@ void PortManager::Form_Load() {
     m_selectedPort = 1;
 }
 
-void PortManager::Combo1_Click() {
+void PortManager::changePort() {
     const std::int16_t port = pickedPort();
     if (port == m_selectedPort) {
         return;
@@ -102,7 +102,7 @@ void PortManager::Combo1_Click() {
     m_selectedPort = port;
 }
 
-void PortManager::Command1_Click() {
+void PortManager::openOrClose() {
     try {
         m_device.Settings(kLineSettings);
         if (m_toolkit.caption(Control::Command1) == kOpenCaption) {

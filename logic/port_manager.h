@@ -36,11 +36,11 @@ public:
     PortManager(CommDevice& MSComm1, Toolkit& toolkit) : m_device(MSComm1), m_toolkit(toolkit) {}
 
     // Start-up: tries COM1.
-    void Form_Load();
+    void openFirstPort();
     // The operator picked an entry of the port list.
-    void Combo1_Click();
+    void changePort();
     // The port button: closes an open port, or probes and opens the selected one.
-    void Command1_Click();
+    void openOrClose();
     // Opens and closes `port` at once; false, after a message, when that fails. False without a
     // word when `port` is the selected one and is not shown closed.
     bool ProbePort(std::int16_t port);

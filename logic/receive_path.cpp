@@ -1,11 +1,12 @@
 #include "logic/receive_path.h"
 
+#include "codec/hex_codec.h"
+
 namespace logic {
 
 namespace {
 
 constexpr char16_t kSpace = u' ';
-constexpr char16_t kUpperDigits[] = u"0123456789ABCDEF";
 
 // Spaces at one end of a box: how many, and whether the box holds nothing else.
 struct EndSpaces {
@@ -52,8 +53,8 @@ std::int16_t ReceivePath::MSComm1_OnComm() {
     QChar* out = entries.data();
     for (const std::uint8_t byte : bytes) {
         *out++ = kSpace;
-        *out++ = kUpperDigits[byte >> 4];
-        *out++ = kUpperDigits[byte & 0x0F];
+        *out++ = codec::kUpperHexDigits[byte >> 4];
+        *out++ = codec::kUpperHexDigits[byte & 0x0F];
     }
     appendEntries(Control::Text1, entries);
     appendEntries(Control::Text4, entries);

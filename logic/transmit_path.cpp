@@ -1,8 +1,7 @@
 #include "logic/transmit_path.h"
 
-#include <string_view>
-
 #include "codec/hex_codec.h"
+#include "logic/qt_text.h"
 
 namespace logic {
 
@@ -18,9 +17,7 @@ void TransmitPath::send_cmd(const QString& str) {
     m_txText = str;
     m_device.InBufferCount(0);
     m_device.OutBufferCount(0);
-    const QStringView text(m_txText);
-    const std::int16_t count = codec::strHexToByteArray(
-        std::u16string_view(text.utf16(), static_cast<std::size_t>(text.size())), m_txBytes);
+    const std::int16_t count = codec::strHexToByteArray(toU16View(m_txText), m_txBytes);
     if (count > 0) {
         m_device.Output(m_txBytes);
     }

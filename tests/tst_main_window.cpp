@@ -21,6 +21,7 @@
 #include "codec/hex_codec.h"
 #include "fakes/fake_comm_device.h"
 #include "logic/port_manager.h"
+#include "logic/qt_text.h"
 #include "serial/linux_comm_device.h"
 #include "sim/pseudo_terminal.h"
 #include "sim/relay_board_sim.h"
@@ -35,10 +36,6 @@ using logic::Control;
 using ui::MainWindow;
 
 namespace {
-
-QString qtext(std::u16string_view text) {
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 const QString kHeader = QStringLiteral("\r\n-->收到数据:");
 
@@ -148,7 +145,7 @@ private Q_SLOTS:
             QCOMPARE(widget->focusPolicy() != Qt::NoFocus, design.tabIndex.has_value() &&
                                                                design.kind != ui::Kind::Frame &&
                                                                design.kind != ui::Kind::Label);
-            const QString text = qtext(design.text);
+            const QString text = logic::toQString(design.text);
             if (auto* frame = qobject_cast<QGroupBox*>(widget)) {
                 QCOMPARE(frame->title(), text);
             } else if (auto* label = qobject_cast<QLabel*>(widget)) {
@@ -310,7 +307,7 @@ private Q_SLOTS:
         const QString expected = QStringLiteral("\r\n发出数据:") + frame + kHeader + u' ' + frame;
         QTRY_VERIFY2(rig.text(Control::Text1).endsWith(expected),
                      qPrintable(rig.text(Control::Text1).right(80)));
-        QVERIFY(rig.text(Control::Text1).startsWith(qtext(ui::kNotice)));
+        QVERIFY(rig.text(Control::Text1).startsWith(logic::toQString(ui::kNotice)));
         QVERIFY(rig.text(Control::Text4).startsWith(QStringLiteral("Text4 ") + frame));
         QCOMPARE(rig.board.board().acceptedFrames(), std::size_t{1});
     }
@@ -360,8 +357,7 @@ private Q_SLOTS:
         QCOMPARE(rig.text(Control::reverse1text), text);
         QVERIFY(rig.text(Control::Text1).endsWith(QStringLiteral("发出数据:") + text + kHeader));
         std::vector<std::uint8_t> bytes;
-        const int count = codec::strHexToByteArray(
-            std::u16string_view(QStringView(text).utf16(), std::size_t(text.size())), bytes);
+        const int count = codec::strHexToByteArray(logic::toU16View(text), bytes);
         QTRY_COMPARE(rig.board.receivedBytes(), qint64(count));
     }
 };

@@ -11,6 +11,7 @@
 #include <limits>
 #include <vector>
 
+#include "logic/qt_text.h"
 #include "ui/lamp.h"
 #include "ui/log_view.h"
 #include "ui/port_combo_box.h"
@@ -19,24 +20,21 @@ namespace ui {
 
 using logic::frmmain;
 using logic::Rgb;
+using logic::toQString;
 
 namespace {
-
-QString qtext(std::u16string_view text) {
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // No Linux font is called 宋体; these Song-style faces stand in for it, the first one present
 // wins.
 void registerSongSubstitutes() {
     QFont::insertSubstitutions(
-        qtext(kSongFace),
+        toQString(kSongFace),
         {QStringLiteral("AR PL UMing CN"), QStringLiteral("AR PL UMing TW"),
          QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")});
 }
 
 QFont songFont(double pointSize, bool bold) {
-    QFont font(qtext(kSongFace));
+    QFont font(toQString(kSongFace));
     font.setPointSizeF(pointSize);
     font.setBold(bold);
     return font;
@@ -74,7 +72,7 @@ constexpr std::array<PlainButton, 4> kPlainButtons{{
 MainWindow::MainWindow(logic::CommDevice& MSComm1, logic::PortInfo info)
     : m_info(std::move(info)), m_logic(MSComm1, *this) {
     registerSongSubstitutes();
-    setWindowTitle(qtext(kWindowCaption));
+    setWindowTitle(toQString(kWindowCaption));
     const double dpi = logicalDpiY();
     setFixedSize(twipsToPixels(kClientWidthTwips, dpi), twipsToPixels(kClientHeightTwips, dpi));
     buildControls();
@@ -86,7 +84,7 @@ void MainWindow::buildControls() {
     const double dpi = logicalDpiY();
     for (const ControlDesign& design : kControls) {
         QWidget* parent = design.parent ? widget(*design.parent) : this;
-        const QString text = qtext(design.text);
+        const QString text = toQString(design.text);
         QWidget* control = nullptr;
         switch (design.kind) {
             case Kind::Frame:
@@ -98,7 +96,7 @@ void MainWindow::buildControls() {
             case Kind::ComboBox: {
                 auto* combo = new PortComboBox(parent);
                 for (const std::u16string_view item : kPortItems) {
-                    combo->addItem(qtext(item), 0);
+                    combo->addItem(toQString(item), 0);
                 }
                 combo->setFieldText(text);
                 combo->setItemDescriber([this](std::int16_t port) { return portToolTip(port); });

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "logic/port_manager.h"
+#include "logic/qt_text.h"
 #include "ui/layout.h"
 
 namespace fakes {
@@ -11,8 +12,7 @@ using logic::Control;
 
 FakeToolkit::FakeToolkit() {
     for (const ui::ControlDesign& design : ui::kControls) {
-        const QString text =
-            QString::fromUtf16(design.text.data(), static_cast<qsizetype>(design.text.size()));
+        const QString text = logic::toQString(design.text);
         if (design.kind == ui::Kind::Button) {
             captions[design.id] = text;
         } else if (design.kind == ui::Kind::TextBox || design.kind == ui::Kind::MultiLineTextBox) {

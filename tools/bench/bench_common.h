@@ -11,6 +11,7 @@
 #include <QtGlobal>
 #include <optional>
 
+#include "codec/hex_codec.h"
 #include "ui/layout.h"
 
 namespace bench {
@@ -33,12 +34,11 @@ inline double statusMegabytes(const QString& statusFile, const QByteArray& field
 
 // `count` bytes of the stream from byte `first` on, as the receive path shows them: " XX" each.
 inline QString streamEntries(qint64 first, qint64 count) {
-    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
     QString text(3 * count, u' ');
     for (qint64 i = 0; i < count; ++i) {
         const auto byte = static_cast<int>((first + i) % 256);
-        text[3 * i + 1] = kDigits[byte / 16];
-        text[3 * i + 2] = kDigits[byte % 16];
+        text[3 * i + 1] = codec::kUpperHexDigits[byte / 16];
+        text[3 * i + 2] = codec::kUpperHexDigits[byte % 16];
     }
     return text;
 }
