@@ -14,6 +14,7 @@
 #include "serial/linux_comm_device.h"
 #include "serial/pseudo_terminal.h"
 #include "serial/relay_board_sim.h"
+#include "ui/app_icon.h"
 #include "ui/board_panel.h"
 #include "ui/main_window.h"
 
@@ -40,6 +41,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("zeva-relay-test"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
     QGuiApplication::setDesktopFileName(QStringLiteral("zeva-relay-test"));
+    QApplication::setWindowIcon(ui::appIcon());
     const app::QuitOnSignal quitOnSignal;
 
     std::unique_ptr<serial::PseudoTerminal> terminal;

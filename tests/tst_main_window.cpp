@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 #include "codec/hex_codec.h"
@@ -42,7 +43,8 @@ QString qtext(std::u16string_view text) {
 
 const QString kHeader = QStringLiteral("\r\n-->收到数据:");
 
-// Answers every message box the window shows: records its text, title and buttons, presses OK.
+// Answers every message box the window shows: records its text, title, buttons, the OK button's
+// text and the box's icon, and presses OK.
 class MessageBoxes : public QObject {
 public:
     MessageBoxes() {
@@ -54,6 +56,8 @@ public:
             texts << box->text();
             titles << box->windowTitle();
             buttons << box->buttons().size();
+            okTexts << box->button(QMessageBox::Ok)->text();
+            icons << box->windowIcon().cacheKey();
             box->button(QMessageBox::Ok)->click();
         });
         m_timer.start(5);
@@ -61,6 +65,8 @@ public:
     QStringList texts;
     QStringList titles;
     QList<qsizetype> buttons;
+    QStringList okTexts;
+    QList<qint64> icons;
 
 private:
     QTimer m_timer;
@@ -166,6 +172,21 @@ private Q_SLOTS:
                  QStringLiteral("COM4"));
     }
 
+    // The window shows the program's icon, from the icon theme or else the one built in, which
+    // is what it finds here.
+    void windowIcon() {
+        FakeWindow rig;
+        const QIcon icon = rig.window.windowIcon();
+        QVERIFY(!icon.isNull());
+        QCOMPARE(icon.pixmap(QSize(32, 32)).size(), QSize(32, 32));
+        QList<QSize> sizes = icon.availableSizes();
+        std::sort(sizes.begin(), sizes.end(),
+                  [](QSize a, QSize b) { return a.width() < b.width(); });
+        QCOMPARE(sizes,
+                 (QList<QSize>{
+                     {16, 16}, {24, 24}, {32, 32}, {48, 48}, {64, 64}, {128, 128}, {256, 256}}));
+    }
+
     void labelFonts() {
         FakeWindow rig;
         const QFont title = rig.window.widget(Control::Label2)->font();
@@ -264,6 +285,8 @@ private Q_SLOTS:
         QCOMPARE(rig.boxes.texts, QStringList{"串口不存在！"});
         QCOMPARE(rig.boxes.titles, QStringList{"ZEVA系列继电器测试软件V1.00"});
         QCOMPARE(rig.boxes.buttons, QList<qsizetype>{1});
+        QCOMPARE(rig.boxes.okTexts, QStringList{"确定"});
+        QCOMPARE(rig.boxes.icons, QList<qint64>{rig.window.windowIcon().cacheKey()});
         QCOMPARE(rig.window.caption(Control::Command1), QStringLiteral("打开端口"));
         QCOMPARE(lampColor(rig.window), QColor(0, 0, 0));
         QVERIFY2(rig.window.lampToolTip().contains(u"/dev/no-such-serial-port"),

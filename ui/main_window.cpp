@@ -11,6 +11,7 @@
 #include <limits>
 #include <vector>
 
+#include "ui/app_icon.h"
 #include "ui/lamp.h"
 #include "ui/log_view.h"
 #include "ui/port_combo_box.h"
@@ -72,6 +73,7 @@ MainWindow::MainWindow(serial::CommDevice& MSComm1, PortInfo info)
     : m_info(std::move(info)), m_logic(MSComm1, *this) {
     registerSongSubstitutes();
     setWindowTitle(qtext(kWindowCaption));
+    setWindowIcon(appIcon());
     const double dpi = logicalDpiY();
     setFixedSize(twipsToPixels(kClientWidthTwips, dpi), twipsToPixels(kClientHeightTwips, dpi));
     buildControls();
@@ -274,6 +276,9 @@ std::int16_t MainWindow::selectedIndex(Control combo) {
 
 void MainWindow::messageBox(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, windowTitle(), text, QMessageBox::Ok, this);
+    box.setWindowIcon(windowIcon());
+    // Qt names the button in the system's language; every other text of the window is Chinese.
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     box.exec();
 }
 
