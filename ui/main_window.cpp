@@ -11,6 +11,7 @@
 #include <limits>
 #include <vector>
 
+#include "ui/accessible_names.h"
 #include "ui/app_icon.h"
 #include "ui/lamp.h"
 #include "ui/log_view.h"
@@ -151,6 +152,13 @@ void MainWindow::buildControls() {
         }
         m_widgets[static_cast<std::size_t>(design.id)] = control;
     }
+    for (const AccessibleName& entry : kAccessibleNames) {
+        widget(entry.id)->setAccessibleName(qtext(entry.name));
+    }
+    widget(Control::Shape1)->setAccessibleDescription(qtext(kLampDescription));
+    // The label beside the port list names it for screen readers, which on Linux take a combo
+    // box's name from its label.
+    static_cast<QLabel*>(widget(Control::Label1))->setBuddy(widget(Control::Combo1));
     widget(Control::Label2)->setFont(songFont(kTitlePointSize, true));
     widget(Control::Label1)->setFont(songFont(kPortLabelPointSize, false));
 }
@@ -264,6 +272,9 @@ void MainWindow::setCaption(Control button, const QString& caption) {
 
 void MainWindow::setFillColor(Control shape, Rgb color) {
     static_cast<Lamp*>(widget(shape))->setColor(QColor(color.red, color.green, color.blue));
+    if (const QString name = qtext(lampName(color)); widget(shape)->accessibleName() != name) {
+        widget(shape)->setAccessibleName(name);
+    }
 }
 
 void MainWindow::setComboText(Control combo, const QString& text) {
