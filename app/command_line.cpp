@@ -53,8 +53,15 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
         return Exit{text, 0};
     }
     if (parser.isSet(version)) {
-        return Exit{
-            QStringLiteral("zeva-relay-test %1\n").arg(QStringLiteral(PROJECT_VERSION_TEXT)), 0};
+        return Exit{QStringLiteral("zeva-relay-test %1\n"
+                                   "Copyright (C) 2026 The ZEVA relay test developers\n"
+                                   "License GPL-3.0-or-later: GNU GPL version 3 or later "
+                                   "<https://gnu.org/licenses/gpl.html>.\n"
+                                   "This is free software: you are free to change and "
+                                   "redistribute it.\n"
+                                   "There is NO WARRANTY, to the extent permitted by law.\n")
+                        .arg(QStringLiteral(PROJECT_VERSION_TEXT)),
+                    0};
     }
 
     Options options;

@@ -15,6 +15,7 @@
 #include "sim/board_panel.h"
 #include "sim/pseudo_terminal.h"
 #include "sim/relay_board_sim.h"
+#include "ui/app_icon.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -40,6 +41,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("zeva-relay-test"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
     QGuiApplication::setDesktopFileName(QStringLiteral("zeva-relay-test"));
+    QApplication::setWindowIcon(ui::appIcon());
     const app::QuitOnSignal quitOnSignal;
 
     std::unique_ptr<sim::PseudoTerminal> terminal;

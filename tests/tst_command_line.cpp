@@ -36,6 +36,10 @@ private Q_SLOTS:
         QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: zeva-relay-test [options]";
         QTest::newRow("short help") << QStringList{"-h"} << 0 << "--port <COMn=PATH>";
         QTest::newRow("version") << QStringList{"--version"} << 0 << "zeva-relay-test 1.0.0\n";
+        QTest::newRow("version's copyright")
+            << QStringList{"-v"} << 0
+            << "\nCopyright (C) 2026 The ZEVA relay test developers\n"
+               "License GPL-3.0-or-later: GNU GPL version 3 or later";
         QTest::newRow("unknown option") << QStringList{"--fast"} << 2 << "Unknown option 'fast'";
         QTest::newRow("missing value") << QStringList{"--port"} << 2 << "Missing value after";
         QTest::newRow("no equals") << QStringList{"--port", "COM1"} << 2 << "malformed binding";

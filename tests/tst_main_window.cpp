@@ -2,6 +2,7 @@
 // events, the port list's Click only on picks from the list, every button over a real
 // pseudo-terminal to the simulated board, and start-up with COM1 missing, busy and present.
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QFontInfo>
@@ -16,6 +17,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 #include "codec/hex_codec.h"
@@ -39,7 +41,8 @@ namespace {
 
 const QString kHeader = QStringLiteral("\r\n-->收到数据:");
 
-// Answers every message box the window shows: records its text, title and buttons, presses OK.
+// Answers every message box the window shows: records its text, title, buttons, the OK button's
+// text and the box's icon, and presses OK.
 class MessageBoxes : public QObject {
 public:
     MessageBoxes() {
@@ -51,6 +54,8 @@ public:
             texts << box->text();
             titles << box->windowTitle();
             buttons << box->buttons().size();
+            okTexts << box->button(QMessageBox::Ok)->text();
+            icons << box->windowIcon().cacheKey();
             box->button(QMessageBox::Ok)->click();
         });
         m_timer.start(5);
@@ -58,6 +63,8 @@ public:
     QStringList texts;
     QStringList titles;
     QList<qsizetype> buttons;
+    QStringList okTexts;
+    QList<qint64> icons;
 
 private:
     QTimer m_timer;
@@ -163,6 +170,102 @@ private Q_SLOTS:
                  QStringLiteral("COM4"));
     }
 
+    // The window shows the program's icon, from the icon theme or else the one built in, which
+    // is what it finds here.
+    void windowIcon() {
+        FakeWindow rig;
+        const QIcon icon = rig.window.windowIcon();
+        QVERIFY(!icon.isNull());
+        QCOMPARE(icon.pixmap(QSize(32, 32)).size(), QSize(32, 32));
+        QList<QSize> sizes = icon.availableSizes();
+        std::sort(sizes.begin(), sizes.end(),
+                  [](QSize a, QSize b) { return a.width() < b.width(); });
+        QCOMPARE(sizes,
+                 (QList<QSize>{
+                     {16, 16}, {24, 24}, {32, 32}, {48, 48}, {64, 64}, {128, 128}, {256, 256}}));
+    }
+
+    // What a screen reader says for each control, asked through the accessibility interface
+    // it reads; the window is on a port that opened, so the lamp is green.
+    void accessibleNames_data() {
+        QTest::addColumn<int>("control");
+        QTest::addColumn<QString>("name");
+        const QList<std::pair<Control, QString>> rows{
+            {Control::Frame1, "串口"},
+            {Control::Label1, "串口"},
+            {Control::Combo1, "串口"},
+            {Control::Shape1, "串口已打开"},
+            {Control::Command1, "关闭端口"},
+            {Control::Frame13, "ZEVA-1/2测试软件"},
+            {Control::Label2, "ZEVA-1/2测试软件"},
+            {Control::Frame4, "命令和功能"},
+            {Control::ch1, "第一路"},
+            {Control::on1text, "第一路 打开 命令"},
+            {Control::on1, "第一路 打开"},
+            {Control::off1text, "第一路 关闭 命令"},
+            {Control::off1, "第一路 关闭"},
+            {Control::reverse1text, "第一路 反向 命令"},
+            {Control::reverse1, "第一路 反向"},
+            {Control::Frame3, "第二路"},
+            {Control::on2text, "第二路 打开 命令"},
+            {Control::on2, "第二路 打开"},
+            {Control::off2text, "第二路 关闭 命令"},
+            {Control::off2, "第二路 关闭"},
+            {Control::reverse2text, "第二路 反向 命令"},
+            {Control::reverse2, "第二路 反向"},
+            {Control::Text4, "收到的字节"},
+            {Control::Frame5, "工作区"},
+            {Control::Text1, "工作区"},
+            {Control::Frame2, "清空工作区"},
+            {Control::Command4, "清空工作区"},
+            {Control::Frame12, "全开/全关"},
+            {Control::Command10, "全开"},
+            {Control::Command11, "全关"},
+        };
+        QCOMPARE(rows.size(), qsizetype(ui::kControls.size()));
+        for (const auto& [control, name] : rows) {
+            const std::string_view id = ui::design(control).name;
+            QTest::newRow(std::string(id).c_str()) << int(control) << name;
+        }
+    }
+
+    void accessibleNames() {
+        QFETCH(int, control);
+        QFETCH(QString, name);
+        FakeWindow rig;
+        QAccessibleInterface* widget =
+            QAccessible::queryAccessibleInterface(rig.window.widget(Control(control)));
+        QVERIFY(widget);
+        // On Linux a combo box's name is its current text, and screen readers name it by the
+        // label that points at it.
+        if (widget->role() == QAccessible::ComboBox) {
+            const auto labels = widget->relations(QAccessible::Label);
+            QCOMPARE(labels.size(), 1);
+            QCOMPARE(labels.first().first->text(QAccessible::Name), name);
+            QCOMPARE(rig.window.widget(Control(control))->accessibleName(), name);
+            return;
+        }
+        QCOMPARE(widget->text(QAccessible::Name), name);
+    }
+
+    // The lamp tells in words what its colour shows.
+    void lampSaysWhetherThePortIsOpen() {
+        FakeWindow rig;
+        QWidget* lamp = rig.window.widget(Control::Shape1);
+        QAccessibleInterface* lampInterface = QAccessible::queryAccessibleInterface(lamp);
+        QCOMPARE(lampInterface->text(QAccessible::Name), QStringLiteral("串口已打开"));
+        QCOMPARE(lampInterface->text(QAccessible::Description),
+                 QStringLiteral("串口状态指示灯，绿色表示串口已打开"));
+
+        QTest::mouseClick(rig.window.widget(Control::Command1), Qt::LeftButton);
+        QCOMPARE(lampColor(rig.window), QColor(0, 0, 0));
+        QCOMPARE(lampInterface->text(QAccessible::Name), QStringLiteral("串口已关闭"));
+
+        QTest::mouseClick(rig.window.widget(Control::Command1), Qt::LeftButton);
+        QCOMPARE(lampColor(rig.window), QColor(0, 255, 0));
+        QCOMPARE(lampInterface->text(QAccessible::Name), QStringLiteral("串口已打开"));
+    }
+
     void labelFonts() {
         FakeWindow rig;
         const QFont title = rig.window.widget(Control::Label2)->font();
@@ -261,6 +364,8 @@ private Q_SLOTS:
         QCOMPARE(rig.boxes.texts, QStringList{"串口不存在！"});
         QCOMPARE(rig.boxes.titles, QStringList{"ZEVA系列继电器测试软件V1.00"});
         QCOMPARE(rig.boxes.buttons, QList<qsizetype>{1});
+        QCOMPARE(rig.boxes.okTexts, QStringList{"确定"});
+        QCOMPARE(rig.boxes.icons, QList<qint64>{rig.window.windowIcon().cacheKey()});
         QCOMPARE(rig.window.caption(Control::Command1), QStringLiteral("打开端口"));
         QCOMPARE(lampColor(rig.window), QColor(0, 0, 0));
         QVERIFY2(rig.window.lampToolTip().contains(u"/dev/no-such-serial-port"),

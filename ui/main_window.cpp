@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "logic/qt_text.h"
+#include "ui/accessible_names.h"
+#include "ui/app_icon.h"
 #include "ui/lamp.h"
 #include "ui/log_view.h"
 #include "ui/port_combo_box.h"
@@ -73,6 +75,7 @@ MainWindow::MainWindow(logic::CommDevice& MSComm1, logic::PortInfo info)
     : m_info(std::move(info)), m_logic(MSComm1, *this) {
     registerSongSubstitutes();
     setWindowTitle(toQString(kWindowCaption));
+    setWindowIcon(appIcon());
     const double dpi = logicalDpiY();
     setFixedSize(twipsToPixels(kClientWidthTwips, dpi), twipsToPixels(kClientHeightTwips, dpi));
     buildControls();
@@ -146,6 +149,13 @@ void MainWindow::buildControls() {
         }
         m_widgets[static_cast<std::size_t>(design.id)] = control;
     }
+    for (const AccessibleName& entry : kAccessibleNames) {
+        widget(entry.id)->setAccessibleName(toQString(entry.name));
+    }
+    widget(Control::Shape1)->setAccessibleDescription(toQString(kLampDescription));
+    // The label beside the port list names it for screen readers, which on Linux take a combo
+    // box's name from its label.
+    static_cast<QLabel*>(widget(Control::Label1))->setBuddy(widget(Control::Combo1));
     widget(Control::Label2)->setFont(songFont(kTitlePointSize, true));
     widget(Control::Label1)->setFont(songFont(kPortLabelPointSize, false));
 }
@@ -259,6 +269,9 @@ void MainWindow::setCaption(Control button, const QString& caption) {
 
 void MainWindow::setFillColor(Control shape, Rgb color) {
     static_cast<Lamp*>(widget(shape))->setColor(QColor(color.red, color.green, color.blue));
+    if (const QString name = toQString(lampName(color)); widget(shape)->accessibleName() != name) {
+        widget(shape)->setAccessibleName(name);
+    }
 }
 
 void MainWindow::setComboText(Control combo, const QString& text) {
@@ -271,6 +284,9 @@ std::int16_t MainWindow::selectedIndex(Control combo) {
 
 void MainWindow::messageBox(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, windowTitle(), text, QMessageBox::Ok, this);
+    box.setWindowIcon(windowIcon());
+    // Qt names the button in the system's language; every other text of the window is Chinese.
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     box.exec();
 }
 
