@@ -4,20 +4,19 @@
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMimeData>
-#include <QPointer>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextDocument>
 #include <QTextLayout>
-#include <QTimer>
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <initializer_list>
 #include <limits>
 #include <optional>
-#include <string_view>
 #include <utility>
+
+#include "ui/frame_clock.h"
 
 namespace ui {
 
@@ -66,22 +65,6 @@ bool isContinuation(const QTextBlock& block) {
 
 bool isEstimated(const QTextBlock& block) {
     return block.userState() == kEstimatedBreak;
-}
-
-// Characters between which a line may break although no space stands there: ideographs and the
-// other wide characters of East Asian text.
-bool isWide(char32_t c) {
-    return (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
-           (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF01 && c <= 0xFF60) ||
-           (c >= 0x20000 && c <= 0x3FFFD);
-}
-
-// Punctuation no line may start with.
-bool closesLine(char32_t c) {
-    return std::u32string_view(
-               U":;,.!?)]}\u3001\u3002\uFF01\uFF09\uFF0C\uFF0E\uFF1A\uFF1B\uFF1F"
-               U"\u300D\u300F\u3011")
-               .find(c) != std::u32string_view::npos;
 }
 
 // Appends `text` with each line break (CR LF, CR, LF, U+2028, U+2029) as `lineBreak`, and the
@@ -207,65 +190,6 @@ void editQuietly(QTextDocument* document, Change change) {
 
 }  // namespace
 
-// The frame clock of all boxes. Appended text waits for the next tick, at most a frame after the
-// one before, so the first bytes after a quiet spell show at once and a stream shows at the
-// frame rate. A box whose waiting text has grown large asks for a tick at once. On a tick every
-// waiting box flushes, and the window paints them all in the one pass that follows.
-class FrameClock : public QObject {
-public:
-    // One clock for the application, deleted with it.
-    static FrameClock& instance() {
-        static QPointer<FrameClock> current;
-        FrameClock* clock = current.data();
-        if (clock == nullptr) {
-            clock = new FrameClock(QCoreApplication::instance());
-            current = clock;
-        }
-        return *clock;
-    }
-
-    void schedule(LogView* view, bool atOnce) {
-        if (!m_waiting.contains(view)) {
-            m_waiting.append(view);
-        }
-        const qint64 wait = atOnce ? 0
-                                   : std::clamp<qint64>(LogView::kFrameMs - m_sinceTick.elapsed(),
-                                                        0, LogView::kFrameMs);
-        if (!m_timer.isActive() || m_timer.remainingTime() > wait) {
-            m_timer.start(static_cast<int>(wait));
-        }
-    }
-
-    void cancel(LogView* view) {
-        m_waiting.removeAll(view);
-        if (m_waiting.isEmpty()) {
-            m_timer.stop();
-        }
-    }
-
-private:
-    explicit FrameClock(QObject* parent) : QObject(parent) {
-        m_timer.setSingleShot(true);
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_sinceTick.start();
-        connect(&m_timer, &QTimer::timeout, this, &FrameClock::tick);
-    }
-
-    void tick() {
-        m_sinceTick.restart();
-        const QList<QPointer<LogView>> waiting = std::exchange(m_waiting, {});
-        for (const QPointer<LogView>& view : waiting) {
-            if (!view.isNull()) {
-                view->flushPending();
-            }
-        }
-    }
-
-    QTimer m_timer;
-    QElapsedTimer m_sinceTick;
-    QList<QPointer<LogView>> m_waiting;
-};
-
 // Marks the document changes in its scope as the program's own: they clear the undo history and
 // keep out of it, and no repair of operator edits runs for them.
 class LogView::ProgrammaticChange {
@@ -287,7 +211,12 @@ private:
     LogView& m_view;
 };
 
-LogView::LogView(Mode mode, QWidget* parent) : QPlainTextEdit(parent), m_mode(mode) {
+LogView::LogView(Mode mode, QWidget* parent)
+    : QPlainTextEdit(parent), m_mode(mode), m_rowEstimate([this](char32_t c) {
+          const QFontMetricsF metrics(document()->defaultFont(), viewport());
+          return c < 0x80 ? metrics.horizontalAdvance(QChar(static_cast<char16_t>(c)))
+                          : metrics.horizontalAdvance(QString::fromUcs4(&c, 1));
+      }) {
     setTabChangesFocus(true);
     setLineWrapMode(WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -644,8 +573,7 @@ bool LogView::wraps() const {
 // rows the viewport's width less the document margins, or no limit before it knows that width.
 void LogView::measureRowWidth() {
     m_rowWidth = laidOut(document()->begin())->lineAt(0).width();
-    m_asciiAdvances.fill(-1);
-    m_advances.clear();
+    m_rowEstimate.forgetAdvances();
 }
 
 // Whether `text`, laid out as the document lays out a block, starts its second row at `position`.
@@ -697,7 +625,7 @@ void LogView::cutBefore(const QTextCursor& cursor) {
 // the cursor.
 bool LogView::cutAtEstimatedRow(const QTextCursor& cursor) {
     const QTextBlock block = cursor.block();
-    const QList<int> starts = estimatedRowStarts(block.text());
+    const QList<int> starts = m_rowEstimate.rowStarts(block.text(), m_rowWidth);
     const auto after = std::upper_bound(starts.begin(), starts.end(), cursor.positionInBlock());
     if (after == starts.begin()) {
         return false;
@@ -711,90 +639,6 @@ bool LogView::cutAtEstimatedRow(const QTextCursor& cursor) {
         next.setUserState(kEstimatedBreak);
     }
     return true;
-}
-
-// Where rows start in `text` laid out from its start (offsets after 0), as Qt's greedy wrap
-// places them, from the advances of the characters alone: rows break after spaces, around wide
-// characters and at stored breaks; a word wider than a row breaks where it overflows. Qt's
-// shaping (kerning, bearings) and the finer rules of line breaking are left out, so the result
-// is an estimate; for the received bytes, ASCII digits and spaces, it is exact in the fonts
-// tried.
-QList<int> LogView::estimatedRowStarts(QStringView text) {
-    QList<int> starts;
-    // The row from rowStart: `placed` is the width up to the end of its last whole word, `gap`
-    // the spaces behind it, `word` the word begun at wordStart.
-    qreal placed = 0;
-    qreal gap = 0;
-    qreal word = 0;
-    int rowStart = 0;
-    int wordStart = 0;
-    char32_t previous = 0;
-    const auto size = static_cast<int>(text.size());
-    for (int i = 0; i < size; ++i) {
-        char32_t c = text[i].unicode();
-        const int at = i;
-        if (text[i].isHighSurrogate() && i + 1 < size && text[i + 1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
-            ++i;
-        }
-        if (c == kStoredBreak.unicode()) {
-            starts.append(i + 1);
-            placed = gap = word = 0;
-            rowStart = wordStart = i + 1;
-            previous = 0;
-            continue;
-        }
-        const qreal width = advance(c);
-        if (c == u' ') {
-            placed += gap + word;
-            gap = word == 0 ? gap + width : width;
-            word = 0;
-            wordStart = i + 1;
-            previous = c;
-            continue;
-        }
-        const bool breaksBefore = word > 0 && (isWide(c) || isWide(previous)) && !closesLine(c);
-        if (breaksBefore) {
-            placed += gap + word;
-            gap = word = 0;
-            wordStart = at;
-        }
-        if (word == 0) {
-            wordStart = at;
-        }
-        if (wordStart > rowStart && placed + gap + word + width > m_rowWidth) {
-            starts.append(wordStart);
-            rowStart = wordStart;
-            placed = gap = 0;
-        }
-        if (wordStart == rowStart && word > 0 && word + width > m_rowWidth) {
-            starts.append(at);
-            rowStart = wordStart = at;
-            word = 0;
-        }
-        word += width;
-        previous = c;
-    }
-    return starts;
-}
-
-qreal LogView::advance(char32_t c) {
-    if (c < m_asciiAdvances.size()) {
-        qreal& known = m_asciiAdvances[c];
-        if (known < 0) {
-            known = QFontMetricsF(document()->defaultFont(), viewport())
-                        .horizontalAdvance(QChar(static_cast<char16_t>(c)));
-        }
-        return known;
-    }
-    const auto known = m_advances.constFind(c);
-    if (known != m_advances.cend()) {
-        return *known;
-    }
-    const qreal width = QFontMetricsF(document()->defaultFont(), viewport())
-                            .horizontalAdvance(QString::fromUcs4(&c, 1));
-    m_advances.insert(c, width);
-    return width;
 }
 
 // Cuts `block` where row `line` of its current `layout` starts, gives both parts their line counts

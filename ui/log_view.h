@@ -34,7 +34,6 @@
 // with the log.
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QList>
 #include <QPlainTextEdit>
 #include <QPoint>
@@ -43,10 +42,11 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <utility>
+
+#include "ui/row_estimate.h"
 
 class QMimeData;
 
@@ -144,8 +144,6 @@ private:
     void insertBounded(QTextCursor& cursor, QStringView text);
     void cutBefore(const QTextCursor& cursor);
     bool cutAtEstimatedRow(const QTextCursor& cursor);
-    QList<int> estimatedRowStarts(QStringView text);
-    qreal advance(char32_t c);
     int cutAtRow(const QTextBlock& block, const QTextLayout& layout, int line);
     int cutAt(int position);
     void replaceWithBreak(int from, int length);
@@ -201,9 +199,8 @@ private:
     bool m_followEnd = true;
     bool m_relayout = false;
     qreal m_rowWidth = 0;
-    // Advances of characters in the box's font, for estimating where rows start; -1 unknown.
-    std::array<qreal, 128> m_asciiAdvances{};
-    QHash<char32_t, qreal> m_advances;
+    // Where rows start, from the advances of characters in the box's font.
+    RowEstimate m_rowEstimate;
     bool m_checking = false;
     // An edit LogView did not make itself, repaired from the event loop.
     bool m_dirty = false;
