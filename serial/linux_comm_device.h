@@ -4,11 +4,16 @@
 // header kept exactly. The window owns one; the port logic reaches it only through CommDevice.
 //
 // Ports. CommPort is a COM number; every probe and open turns it into a device path through
-// PortNumbering (port_numbering.h), so an adapter plugged in later is found. The port is opened
-// raw, read and write, with Qt's lock file in the machine's lock folder (the one other Qt and uucp
-// style programs honour) and the line's exclusive flag set. Opening applies the remembered
-// settings and discards whatever was waiting from before, in both directions. Closing, and
-// destroying the device, releases the lock.
+// PortNumbering (port_numbering.h), so an adapter plugged in later is found. The path is followed
+// to the device node itself (a /dev/serial/by-id name or any symlink), and the node is what is
+// locked and opened, so that every name of one device shares one lock. Before opening, the node's
+// lock file in the machine's lock folder is read in every format serial programs write
+// (uucp_lock.h): a live holder makes the port busy and its lock is left alone; the lock of a
+// process that is gone is removed. The port is then opened raw, read and write, with Qt's lock
+// file (its first line our PID, as other programs read it), the line's exclusive flag set, and an
+// flock on the open device, which holds against root and against programs that lock only that
+// way. Opening applies the remembered settings and discards whatever was waiting from before, in
+// both directions. Closing, and destroying the device, releases the lock and the flock.
 //
 // Properties. Every property keeps its value while the port is closed and the value counts from
 // the next open; a write while open applies at once, except CommPort, which always names the
@@ -69,8 +74,10 @@
 // 8005 kPortAlreadyOpen
 //   Open already through this device:
 //     串口 COM<n>（<path>）已经打开。
-//   Held by another program, through Qt's lock file or the line's exclusive flag:
+//   Held by another program, through a lock file, the line's exclusive flag or an flock:
 //     串口 COM<n>（<path>）已被其他程序占用：<reason>。
+//   where the reason of a lock file names the file and its holder's PID:
+//     锁文件 <file> 属于正在运行的进程 <pid>（<program>）
 // 8015 kSettingsNotApplied, a Settings write the open port refused; it keeps its old settings:
 //     无法把串口设置“<text>”应用到 <path>：<reason>。
 // 8018 kPortNotOpen, Output or Input on a closed port:
@@ -150,6 +157,10 @@ private:
     // Throws kInvalidPropertyValue naming `property` unless `valid`.
     void checkValue(bool valid, const char* property, qint64 value);
     [[noreturn]] void failOpen(const QString& path);
+    [[noreturn]] void failBusy(const QString& path, const QString& reason);
+    // Throws kPortAlreadyOpen while another program's lock on device `node` holds; removes the
+    // lock of a process that is gone.
+    void checkLock(const QString& path, const QString& node);
     bool applyLineSettings(const LineSettings& settings);
     void closePort();
     void takeReceivedBytes();
