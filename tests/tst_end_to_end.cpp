@@ -79,6 +79,16 @@ private Q_SLOTS:
                                         << "Unknown option 'bogus'";
         QTest::newRow("bad binding") << QStringList{"--port", "COM9=/dev/ttyS0"} << 2 << ""
                                      << "COM9 is not in the port list";
+        QTest::newRow("number too large to count")
+            << QStringList{"--port", "COM99999999999=/dev/null"} << 2 << ""
+            << "COM99999999999 is not in the port list";
+        QTest::newRow("number past 32 bits")
+            << QStringList{"--port", "COM4294967297=/dev/null"} << 2 << ""
+            << "COM4294967297 is not in the port list";
+        QTest::newRow("qt options, then help")
+            << QStringList{"-platform", "offscreen", "-style", "Fusion", "-reverse", "--help"} << 0
+            << "Usage: zeva-relay-test"
+            << "";
     }
 
     // Help, version and usage errors need no display and open no window.
@@ -91,6 +101,32 @@ private Q_SLOTS:
         QCOMPARE(run.status, status);
         QVERIFY2(out.isEmpty() ? run.out.isEmpty() : run.out.startsWith(out), qPrintable(run.out));
         QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err), qPrintable(run.err));
+    }
+
+    // Qt's own options reach Qt: -platform offscreen lets the program run with no display at
+    // all, where the environment asks for X.
+    void qtOptionsRun() {
+        serial::PseudoTerminal terminal;
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+        program.setProcessEnvironment(environment);
+        program.start(kProgram, {"-platform", "offscreen", "-style", "Fusion", "-reverse", "--port",
+                                 "COM1=" + terminal.slavePath()});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!support::lockFilesFor(terminal.slavePath()).isEmpty() ||
+                                     program.state() == QProcess::NotRunning,
+                                 20000);
+        QVERIFY2(program.state() == QProcess::Running,
+                 qPrintable(QString::fromLocal8Bit(program.readAllStandardError())));
+        program.terminate();
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(support::lockFilesFor(terminal.slavePath()).isEmpty());
     }
 
     void clicksReachTheBoard() {
