@@ -48,21 +48,15 @@ QString qtOptionName(const QString& argument) {
     if (!argument.startsWith(u'-')) {
         return {};
     }
-    const QString name = argument.mid(argument.startsWith(u"--") ? 2 : 1);
-    for (const char* option : kQtOptionsWithValue) {
-        if (name == QLatin1String(option)) {
-            return name;
-        }
-    }
-    for (const char* option : kQtFlags) {
-        if (name == QLatin1String(option)) {
-            return name;
-        }
-    }
-    for (const char* option : kQtOptionsJoined) {
-        if (name.startsWith(QLatin1String(option))) {
-            return name;
-        }
+    QString name = argument.mid(argument.startsWith(u"--") ? 2 : 1);
+    const auto is = [&name](const char* option) { return name == QLatin1String(option); };
+    const auto joins = [&name](const char* option) {
+        return name.startsWith(QLatin1String(option));
+    };
+    if (std::any_of(kQtOptionsWithValue.begin(), kQtOptionsWithValue.end(), is) ||
+        std::any_of(kQtFlags.begin(), kQtFlags.end(), is) ||
+        std::any_of(kQtOptionsJoined.begin(), kQtOptionsJoined.end(), joins)) {
+        return name;
     }
     return {};
 }
