@@ -1,7 +1,8 @@
 // Start-up: reads the command line, creates the serial device (and with --simulate the
 // simulated board on a pseudo-terminal, with its panel beside the window), runs the window's
 // start-up before the window is first shown, and runs the event loop until the window is
-// closed. Leaving main closes the port and releases its lock.
+// closed. Leaving main closes the port and releases its lock; so does a stop signal, whenever it
+// comes (quit_on_signal.h).
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -29,6 +30,7 @@ std::variant<app::Options, app::Exit> readCommandLine(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    app::catchStopSignals();
     auto parsed = readCommandLine(argc, argv);
     if (const auto* exit = std::get_if<app::Exit>(&parsed)) {
         std::fputs(exit->text.toLocal8Bit().constData(), exit->status == 0 ? stdout : stderr);
@@ -40,7 +42,6 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("zeva-relay-test"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
     QGuiApplication::setDesktopFileName(QStringLiteral("zeva-relay-test"));
-    const app::QuitOnSignal quitOnSignal;
 
     std::unique_ptr<serial::PseudoTerminal> terminal;
     std::unique_ptr<serial::RelayBoardSim> board;
@@ -56,6 +57,10 @@ int main(int argc, char* argv[]) {
     }
 
     serial::LinuxCommDevice device{serial::PortNumbering(options.bindings)};
+    const app::QuitOnSignal quitOnSignal([&device] { device.PortOpen(false); });
+    if (app::stopRequested()) {
+        return 0;
+    }
     ui::MainWindow window(device);
     window.load();
     window.show();

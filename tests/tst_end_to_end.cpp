@@ -1,12 +1,19 @@
 // The real program: its command line, and the program on a virtual X server driven by real
-// input events (xdotool), sending frames to the simulated board on a pseudo-terminal. Stopping
-// it with SIGTERM closes the port and leaves no lock behind.
+// input events (xdotool), sending frames to the simulated board on a pseudo-terminal. A stop
+// signal at any moment ends it with status 0, the port closed and no lock left behind.
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <csignal>
 #include <memory>
 
 #include "serial/pseudo_terminal.h"
@@ -46,6 +53,16 @@ QPoint middleOf(Control id) {
     return at + QPoint(ui::twipsToPixels(d.width, 96) / 2, ui::twipsToPixels(d.height, 96) / 2);
 }
 
+// Whether process `pid` holds the lock of `path`: a lock of the same name left by someone else
+// says nothing of the program.
+bool lockedBy(const QString& path, qint64 pid) {
+    const QStringList files = support::lockFilesFor(path);
+    return std::any_of(files.begin(), files.end(), [pid](const QString& name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) && file.readLine().trimmed().toLongLong() == pid;
+    });
+}
+
 }  // namespace
 
 class TestEndToEnd : public QObject {
@@ -63,6 +80,42 @@ class TestEndToEnd : public QObject {
         process.start(QStringLiteral("xdotool"), arguments);
         process.waitForFinished(30000);
         return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+    }
+
+    // Starts a virtual X server once for the whole test; empty when it runs, otherwise why not.
+    QString startDisplay() {
+        for (const char* tool : {"Xvfb", "xdotool"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+                return QString::fromLatin1(tool) +
+                       u" is not installed (scripts/setup test installs it)";
+            }
+        }
+        if (m_xvfb.state() == QProcess::NotRunning) {
+            // A display of its own; Xvfb says which number it took.
+            m_xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "800x600x24",
+                                                  "-dpi", "96", "-nolisten", "tcp"});
+            if (!m_xvfb.waitForReadyRead(20000)) {
+                return u"Xvfb did not start: " + m_xvfb.errorString();
+            }
+            m_display = u':' + QString::fromLatin1(m_xvfb.readLine().trimmed());
+        }
+        return {};
+    }
+
+    void startOnDisplay(QProcess& program, const QStringList& arguments) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), m_display);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+        program.setProcessEnvironment(environment);
+        program.start(kProgram, arguments);
+    }
+
+    // The program's windows on the screen, once at least one is: the main window and any
+    // message box.
+    QStringList visibleWindows() {
+        return xdotool({"search", "--sync", "--onlyvisible", "--classname", "zeva-relay-test"})
+            .split(u'\n', Qt::SkipEmptyParts);
     }
 
 private Q_SLOTS:
@@ -117,7 +170,7 @@ private Q_SLOTS:
         program.start(kProgram, {"-platform", "offscreen", "-style", "Fusion", "-reverse", "--port",
                                  "COM1=" + terminal.slavePath()});
         QVERIFY(program.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(!support::lockFilesFor(terminal.slavePath()).isEmpty() ||
+        QTRY_VERIFY_WITH_TIMEOUT(lockedBy(terminal.slavePath(), program.processId()) ||
                                      program.state() == QProcess::NotRunning,
                                  20000);
         QVERIFY2(program.state() == QProcess::Running,
@@ -130,34 +183,18 @@ private Q_SLOTS:
     }
 
     void clicksReachTheBoard() {
-        for (const char* tool : {"Xvfb", "xdotool"}) {
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
-                QSKIP(qPrintable(QString::fromLatin1(tool) +
-                                 u" is not installed (scripts/setup test installs it)"));
-            }
+        if (const QString why = startDisplay(); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
         }
         serial::PseudoTerminal terminal;
         serial::RelayBoardSim board(terminal);
         QSignalSpy accepted(&board, &serial::RelayBoardSim::frameAccepted);
 
-        // A display of its own; Xvfb says which number it took.
-        m_xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "800x600x24",
-                                              "-dpi", "96", "-nolisten", "tcp"});
-        QVERIFY(m_xvfb.waitForReadyRead(20000));
-        m_display = u':' + QString::fromLatin1(m_xvfb.readLine().trimmed());
-
         QProcess program;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DISPLAY"), m_display);
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
-        program.setProcessEnvironment(environment);
-        program.start(kProgram, {"--port", "COM1=" + terminal.slavePath()});
+        startOnDisplay(program, {"--port", "COM1=" + terminal.slavePath()});
         QVERIFY(program.waitForStarted());
 
-        const QString window =
-            xdotool({"search", "--sync", "--onlyvisible", "--classname", "zeva-relay-test"})
-                .section(u'\n', 0, 0);
+        const QString window = visibleWindows().value(0);
         QVERIFY2(!window.isEmpty(), "the window did not appear");
         QTRY_VERIFY(!support::lockFilesFor(terminal.slavePath()).isEmpty());
 
@@ -180,6 +217,68 @@ private Q_SLOTS:
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QVERIFY2(support::lockFilesFor(terminal.slavePath()).isEmpty(),
                  qPrintable(support::lockFilesFor(terminal.slavePath()).join(u", ")));
+    }
+
+    // A stop signal ends the program at once with status 0 and no lock left, whatever it is
+    // doing: a message box open before the window shows, the port being opened, a flood of
+    // received bytes, a message box over the window.
+    void stopSignals_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("scene");
+        const struct {
+            int number;
+            const char* name;
+        } signals_[] = {{SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}};
+        for (const char* scene : {"start-up box", "start-up", "flood", "loss box"}) {
+            for (const auto& signal : signals_) {
+                QTest::addRow("%s, %s", scene, signal.name) << signal.number << QString(scene);
+            }
+        }
+    }
+
+    void stopSignals() {
+        QFETCH(int, signal);
+        QFETCH(QString, scene);
+        if (const QString why = startDisplay(); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
+        }
+        serial::PseudoTerminal terminal;
+        const QTemporaryDir folder;
+        const QString path = scene == u"start-up box" ? folder.filePath(QStringLiteral("ttyUSB9"))
+                                                      : terminal.slavePath();
+        QProcess program;
+        startOnDisplay(program, {"--port", "COM1=" + path});
+        QVERIFY(program.waitForStarted());
+
+        QTimer flood;
+        qint64 flooded = 0;
+        if (scene == u"start-up box") {
+            // The main window shows only after start-up: the one window is the box.
+            QCOMPARE(visibleWindows().size(), 1);
+        } else if (scene == u"start-up") {
+            QTRY_VERIFY_WITH_TIMEOUT(lockedBy(path, program.processId()), 20000);
+        } else if (scene == u"flood") {
+            QCOMPARE(visibleWindows().size(), 1);
+            const QByteArray chunk(4096, 'U');
+            connect(&flood, &QTimer::timeout, this, [&] {
+                const ssize_t written =
+                    ::write(terminal.masterDescriptor(), chunk.constData(), chunk.size());
+                flooded += std::max<ssize_t>(written, 0);
+            });
+            flood.start(1);
+            QTRY_VERIFY_WITH_TIMEOUT(flooded > 1024 * 1024, 60000);
+        } else {
+            QCOMPARE(visibleWindows().size(), 1);
+            terminal.hangUp();
+            QTRY_COMPARE_WITH_TIMEOUT(visibleWindows().size(), 2, 20000);
+        }
+
+        QCOMPARE(::kill(static_cast<pid_t>(program.processId()), signal), 0);
+        QVERIFY2(program.waitForFinished(1000), "the program did not end within a second");
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY2(support::lockFilesFor(path).isEmpty(),
+                 qPrintable(support::lockFilesFor(path).join(u", ")));
     }
 
     void cleanupTestCase() {
