@@ -11,6 +11,7 @@
 #include <variant>
 
 #include "app/command_line.h"
+#include "app/port_list.h"
 #include "app/quit_on_signal.h"
 #include "serial/linux_comm_device.h"
 #include "serial/pseudo_terminal.h"
@@ -20,8 +21,8 @@
 
 namespace {
 
-// Help and version need no display, so the command line is read before the window system is
-// touched.
+// Help, version and the port list need no display, so the command line is read before the
+// window system is touched.
 std::variant<app::Options, app::Exit> readCommandLine(int argc, char* argv[]) {
     const QCoreApplication core(argc, argv);
     return app::parseCommandLine(QCoreApplication::arguments());
@@ -37,6 +38,12 @@ int main(int argc, char* argv[]) {
         return exit->status;
     }
     app::Options options = std::get<app::Options>(std::move(parsed));
+    if (options.listPorts) {
+        const QString list = app::portList(serial::PortNumbering(options.bindings),
+                                           serial::PortNumbering::systemPorts());
+        std::fputs(list.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zeva-relay-test"));

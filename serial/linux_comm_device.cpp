@@ -1,6 +1,5 @@
 #include "serial/linux_comm_device.h"
 
-#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "serial/port_report.h"
 #include "serial/uucp_lock.h"
 
 namespace serial {
@@ -23,23 +23,6 @@ constexpr qsizetype kMaxCount = 32767;
 
 QString comLabel(std::int16_t port) {
     return QStringLiteral("COM%1").arg(port);
-}
-
-// True when the operating system refuses this user reading and writing `path`.
-bool permissionDenied(const QString& path) {
-    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0 && errno == EACCES;
-}
-
-// The name of the group that owns `path`, its number when it has no name.
-QString owningGroup(const QString& path) {
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        return QStringLiteral("dialout");
-    }
-    if (const group* entry = ::getgrgid(info.st_gid); entry != nullptr) {
-        return QString::fromLocal8Bit(entry->gr_name);
-    }
-    return QString::number(info.st_gid);
 }
 
 // True when a write to `fd` would not block: the line has room, or it has hung up, which the

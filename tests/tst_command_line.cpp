@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include "app/command_line.h"
+#include "app/port_list.h"
 
 namespace {
 
@@ -12,6 +13,8 @@ std::variant<app::Options, app::Exit> parse(QStringList arguments) {
 }
 
 }  // namespace
+
+Q_DECLARE_METATYPE(serial::PortReport)
 
 class TestCommandLine : public QObject {
     Q_OBJECT
@@ -140,6 +143,59 @@ private Q_SLOTS:
         QVERIFY(exit);
         QCOMPARE(exit->status, status);
         QVERIFY2(exit->text.contains(says), qPrintable(exit->text));
+    }
+
+    // One line per COM number: what the system knows of the device, then who holds it and
+    // whether this user may open it.
+    void portLines_data() {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<serial::PortReport>("report");
+        QTest::addColumn<QString>("line");
+        serial::PortReport adapter;
+        adapter.path = "/dev/ttyUSB0";
+        adapter.node = "/dev/ttyUSB0";
+        adapter.description = "USB serial";
+        adapter.manufacturer = "Maker";
+        adapter.serialNumber = "A1";
+        adapter.byIdName = "/dev/serial/by-id/usb-Maker_USB_serial_A1-if00-port0";
+        QTest::newRow("adapter") << 1 << adapter
+                                 << "COM1  /dev/ttyUSB0  USB serial, made by Maker, serial number "
+                                    "A1  /dev/serial/by-id/usb-Maker_USB_serial_A1-if00-port0  "
+                                    "free  you may open it";
+        serial::PortReport beyond = adapter;
+        beyond.description.clear();
+        beyond.manufacturer.clear();
+        beyond.serialNumber.clear();
+        QTest::newRow("past COM4")
+            << 5 << beyond
+            << "COM5  /dev/ttyUSB0  /dev/serial/by-id/usb-Maker_USB_serial_A1-if00-port0  free  "
+               "you may open it  not in the port list: bind it with --port "
+               "COMn=/dev/serial/by-id/usb-Maker_USB_serial_A1-if00-port0";
+        serial::PortReport link;
+        link.path = "/home/me/board";
+        link.node = "/dev/ttyACM0";
+        link.holder = serial::PortReport::Holder::Lock;
+        link.pid = 4242;
+        link.holderName = "minicom";
+        link.lockFile = "/var/lock/LCK..ttyACM0";
+        link.mayOpen = false;
+        link.group = "dialout";
+        QTest::newRow("link, locked, forbidden")
+            << 2 << link
+            << "COM2  /home/me/board -> /dev/ttyACM0  busy: locked by process 4242 (minicom) in "
+               "/var/lock/LCK..ttyACM0  no permission: join group dialout (sudo usermod -aG "
+               "dialout \"$USER\", then log in again)";
+        serial::PortReport missing;
+        missing.path = "/dev/ttyUSB7";
+        QTest::newRow("missing") << 3 << missing << "COM3  /dev/ttyUSB7  no such device";
+        QTest::newRow("none") << 4 << serial::PortReport{} << "COM4  no device";
+    }
+
+    void portLines() {
+        QFETCH(int, number);
+        QFETCH(serial::PortReport, report);
+        QFETCH(QString, line);
+        QCOMPARE(app::portLine(number, report), line);
     }
 
     // Random argument lists from the words the parser knows and some it does not: it exits 0

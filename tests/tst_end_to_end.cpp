@@ -2,10 +2,14 @@
 // input events (xdotool), sending frames to the simulated board on a pseudo-terminal. A stop
 // signal at any moment ends it with status 0, the port closed and no lock left behind.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -18,6 +22,7 @@
 
 #include "serial/pseudo_terminal.h"
 #include "serial/relay_board_sim.h"
+#include "serial/uucp_lock.h"
 #include "support/line_checks.h"
 #include "ui/layout.h"
 
@@ -33,8 +38,10 @@ struct Run {
     QString err;
 };
 
-Run runProgram(const QStringList& arguments) {
+Run runProgram(const QStringList& arguments,
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.start(kProgram, arguments);
     process.waitForFinished(20000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
@@ -154,6 +161,91 @@ private Q_SLOTS:
         QCOMPARE(run.status, status);
         QVERIFY2(out.isEmpty() ? run.out.isEmpty() : run.out.startsWith(out), qPrintable(run.out));
         QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err), qPrintable(run.err));
+    }
+
+    // The port list needs no display, shows bound ports and only those of the machine's own list
+    // otherwise, and tells who holds a port.
+    void listPorts_data() {
+        QTest::addColumn<QString>("scene");
+        QTest::newRow("unbound") << "unbound";
+        QTest::newRow("bound, open where it was made") << "bound";
+        QTest::newRow("bound, locked") << "locked";
+        QTest::newRow("bound, flock") << "flock";
+        QTest::newRow("bound, no permission") << "no permission";
+    }
+
+    void listPorts() {
+        QFETCH(QString, scene);
+        serial::PseudoTerminal terminal;
+        const QString path = terminal.slavePath();
+        QStringList arguments{"--list-ports"};
+        if (scene != u"unbound") {
+            arguments << "--port"
+                      << "COM2=" + path;
+        }
+        QString expected =
+            QStringLiteral("COM2  %1  busy: open in process %2").arg(path).arg(::getpid());
+        QProcess holder;
+        std::unique_ptr<QFile> lock;
+        int fd = -1;
+        if (scene == u"locked") {
+            holder.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+            QVERIFY(holder.waitForStarted());
+            lock = std::make_unique<QFile>(serial::uucp_lock::lockFilePath(path));
+            QVERIFY(lock->open(QIODevice::NewOnly));
+            lock->write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + '\n');
+            lock->close();
+            expected = QStringLiteral("COM2  %1  busy: locked by process %2 (sleep) in %3")
+                           .arg(path)
+                           .arg(holder.processId())
+                           .arg(lock->fileName());
+        } else if (scene == u"flock") {
+            fd = ::open(qPrintable(path), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+            expected = QStringLiteral("COM2  %1  busy: flock held by process %2")
+                           .arg(path)
+                           .arg(::getpid());
+        }
+
+        Run run;
+        if (scene == u"no permission") {
+            if (!support::canRunUnprivileged()) {
+                QSKIP("running as root without setpriv: no way to run as another user");
+            }
+            QCOMPARE(::chmod(qPrintable(path), ::geteuid() == 0 ? 0600 : 0), 0);
+            const support::ProgramRun unprivileged = support::runUnprivileged(kProgram, arguments);
+            run = {unprivileged.finished ? unprivileged.exitCode : -1,
+                   unprivileged.lines.join(u'\n'), unprivileged.errors};
+            expected = QStringLiteral("no permission: join group %1").arg(QFileInfo(path).group());
+        } else {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.remove(QStringLiteral("DISPLAY"));
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            run = runProgram(arguments, environment);
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (lock) {
+            lock->remove();
+            holder.kill();
+            holder.waitForFinished();
+        }
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+        const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines.size() >= 4, qPrintable(run.out));
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY2(lines[i].startsWith(QStringLiteral("COM%1  ").arg(i + 1)),
+                     qPrintable(run.out));
+        }
+        if (scene == u"unbound") {
+            // Pseudo-terminals are not serial ports of the machine: only a binding lists one.
+            QVERIFY2(!run.out.contains(path), qPrintable(run.out));
+        } else {
+            QVERIFY2(lines[1].contains(expected), qPrintable(run.out));
+        }
     }
 
     // Qt's own options reach Qt: -platform offscreen lets the program run with no display at
