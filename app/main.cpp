@@ -64,6 +64,11 @@ int main(int argc, char* argv[]) {
     }
 
     serial::LinuxCommDevice device{serial::PortNumbering(options.bindings)};
+    // The boxes say only that a port failed; the whole reason goes to standard error as well.
+    QObject::connect(
+        &device, &serial::LinuxCommDevice::openFailed, &device, [](const QString& description) {
+            std::fprintf(stderr, "zeva-relay-test: %s\n", description.toLocal8Bit().constData());
+        });
     const app::QuitOnSignal quitOnSignal([&device] { device.PortOpen(false); });
     if (app::stopRequested()) {
         return 0;

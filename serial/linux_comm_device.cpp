@@ -104,6 +104,15 @@ void LinuxCommDevice::PortOpen(bool open) {
         closePort();
         return;
     }
+    try {
+        openPort();
+    } catch (const CommError& error) {
+        Q_EMIT openFailed(error.description());
+        throw;
+    }
+}
+
+void LinuxCommDevice::openPort() {
     if (m_state != State::Closed) {
         fail(comm_error::kPortAlreadyOpen,
              QStringLiteral("串口 %1（%2）已经打开。").arg(comLabel(m_openPort), m_openPath));

@@ -96,6 +96,9 @@
 //   found the port gone. The same text is the loss event's CommEventDescription():
 //     串口 <path> 已断开（设备被拔出或对方挂断），端口已关闭。
 //
+// A failed open also announces its description through openFailed() before it throws, so that
+// the program can log the whole reason where the window shows a short message.
+//
 // Qt reports a held lock, an exclusive line and a refused permission alike, as PermissionError,
 // and errno means nothing by then; the device tells permission apart by asking access() whether
 // this user may read and write the path.
@@ -150,9 +153,14 @@ public:
     // The description of the last error an operation threw; empty when none has.
     QString lastErrorDescription() const { return m_lastErrorDescription; }
 
+Q_SIGNALS:
+    // An open failed with `description`, before the error is thrown; for the program's log.
+    void openFailed(const QString& description);
+
 private:
     enum class State { Closed, Open, Draining };
 
+    void openPort();
     [[noreturn]] void fail(int number, const QString& description);
     // Throws kInvalidPropertyValue naming `property` unless `valid`.
     void checkValue(bool valid, const char* property, qint64 value);

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -371,6 +372,58 @@ private Q_SLOTS:
         QCOMPARE(program.exitCode(), 0);
         QVERIFY2(support::lockFilesFor(path).isEmpty(),
                  qPrintable(support::lockFilesFor(path).join(u", ")));
+    }
+
+    // A port that cannot be opened is described in full on standard error too (the box says
+    // only that it failed): one line, with the path and the reason.
+    void openErrorsOnStandardError_data() {
+        QTest::addColumn<bool>("busy");
+        QTest::newRow("missing device") << false;
+        QTest::newRow("locked by a running program") << true;
+    }
+
+    void openErrorsOnStandardError() {
+        QFETCH(bool, busy);
+        if (const QString why = startDisplay(); !why.isEmpty()) {
+            QSKIP(qPrintable(why));
+        }
+        serial::PseudoTerminal terminal;
+        const QTemporaryDir folder;
+        const QString path =
+            busy ? terminal.slavePath() : folder.filePath(QStringLiteral("ttyUSB9"));
+        QProcess holder;
+        QFile lock(serial::uucp_lock::lockFilePath(path));
+        QString expected =
+            QStringLiteral("zeva-relay-test: 串口 COM1 不存在：设备 %1 不存在。").arg(path);
+        if (busy) {
+            holder.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+            QVERIFY(holder.waitForStarted());
+            QVERIFY(lock.open(QIODevice::NewOnly));
+            lock.write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + '\n');
+            lock.close();
+            expected = QStringLiteral(
+                           "zeva-relay-test: 串口 COM1（%1）已被其他程序占用：锁文件 %2 "
+                           "属于正在运行的进程 %3（sleep）。")
+                           .arg(path, lock.fileName())
+                           .arg(holder.processId());
+        }
+        QProcess program;
+        startOnDisplay(program, {"--port", "COM1=" + path});
+        QVERIFY(program.waitForStarted());
+        const qsizetype windows = visibleWindows().size();
+        program.terminate();
+        QVERIFY(program.waitForFinished(20000));
+        if (busy) {
+            lock.remove();
+            holder.kill();
+            holder.waitForFinished();
+        }
+        QCOMPARE(windows, 1);
+        const QStringList lines =
+            QString::fromLocal8Bit(program.readAllStandardError())
+                .split(u'\n')
+                .filter(QRegularExpression(QStringLiteral("^zeva-relay-test: ")));
+        QCOMPARE(lines, QStringList{expected});
     }
 
     void cleanupTestCase() {
