@@ -702,7 +702,7 @@ private Q_SLOTS:
             holder.kill();
             QVERIFY(holder.waitForFinished(kLongWaitMs));
         } else {
-            QVERIFY2(!error.has_value(), qPrintable(error->description()));
+            QVERIFY2(!error.has_value(), qPrintable(error ? error->description() : QString()));
             QCOMPARE(lock.contents().split('\n').value(0).toLongLong(), qint64(::getpid()));
             device.PortOpen(false);
             QVERIFY(!QFile::exists(file));
