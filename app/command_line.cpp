@@ -1,7 +1,10 @@
 #include "app/command_line.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QRegularExpression>
+#include <algorithm>
+#include <array>
 
 namespace app {
 
@@ -17,6 +20,62 @@ Exit badUsage(const QString& message) {
     return {QStringLiteral("zeva-relay-test: %1\n%2\n").arg(message, usageHint()), kExitBadUsage};
 }
 
+// The options QApplication takes for itself (and its X11 platform plugin), each with one dash or
+// two. They are left for QApplication to read, which needs a display; this parser only steps
+// over them, so that help, version and usage errors need none.
+constexpr std::array kQtOptionsWithValue{"platform",
+                                         "platformpluginpath",
+                                         "platformtheme",
+                                         "plugin",
+                                         "qwindowgeometry",
+                                         "geometry",
+                                         "qwindowtitle",
+                                         "title",
+                                         "qwindowicon",
+                                         "icon",
+                                         "session",
+                                         "style",
+                                         "stylesheet",
+                                         "display",
+                                         "name",
+                                         "visual"};
+constexpr std::array kQtFlags{"reverse", "widgetcount", "testability", "qmljsdebugger",
+                              "nograb",  "dograb",      "sync"};
+constexpr std::array kQtOptionsJoined{"style=", "stylesheet=", "qmljsdebugger="};
+
+// The option's name when `argument` is one of Qt's; empty otherwise.
+QString qtOptionName(const QString& argument) {
+    if (!argument.startsWith(u'-')) {
+        return {};
+    }
+    QString name = argument.mid(argument.startsWith(u"--") ? 2 : 1);
+    const auto is = [&name](const char* option) { return name == QLatin1String(option); };
+    const auto joins = [&name](const char* option) {
+        return name.startsWith(QLatin1String(option));
+    };
+    if (std::any_of(kQtOptionsWithValue.begin(), kQtOptionsWithValue.end(), is) ||
+        std::any_of(kQtFlags.begin(), kQtFlags.end(), is) ||
+        std::any_of(kQtOptionsJoined.begin(), kQtOptionsJoined.end(), joins)) {
+        return name;
+    }
+    return {};
+}
+
+bool takesValue(const QString& name) {
+    return std::any_of(kQtOptionsWithValue.begin(), kQtOptionsWithValue.end(),
+                       [&name](const char* option) { return name == QLatin1String(option); });
+}
+
+// The device a binding's path names. A name without '/' is a device under /dev, as Qt names
+// ports; anything else is a path, relative to the current directory, made absolute here so that
+// it names the same file whatever the program does later.
+QString devicePath(const QString& path) {
+    if (!path.contains(u'/')) {
+        return u"/dev/" + path;
+    }
+    return QDir::current().absoluteFilePath(path);
+}
+
 }  // namespace
 
 std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
@@ -24,21 +83,39 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
     parser.setApplicationDescription(QStringLiteral(
         "Tests two-channel relay boards over a serial line (9600 baud, 8N1).\n"
         "COM1 to COM4 are the machine's serial ports in this order: /dev/ttyS*, /dev/ttyUSB*,\n"
-        "/dev/ttyACM*, then any other; --port binds a number to a device of your choice."));
+        "/dev/ttyACM*, then any other; --port binds a number to a device of your choice.\n"
+        "Qt's own options, such as -platform, -style and -reverse, are accepted too."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version and exit."));
     const QCommandLineOption port(
         QStringLiteral("port"),
-        QStringLiteral("Bind COM number n (1 to 4) to the serial device PATH. Repeatable."),
+        QStringLiteral("Bind COM number n (1 to 4) to the serial device PATH. Repeatable. A PATH "
+                       "without '/' is a device under /dev, as Qt names ports (ttyUSB0 is "
+                       "/dev/ttyUSB0); any other PATH is a file path, relative to the current "
+                       "directory unless it starts with '/'."),
         QStringLiteral("COMn=PATH"));
     const QCommandLineOption simulate(
         QStringLiteral("simulate"),
         QStringLiteral("Bind COM1 to a simulated relay board, to try the program without one."));
-    parser.addOptions({help, version, port, simulate});
+    const QCommandLineOption listPorts(
+        QStringLiteral("list-ports"),
+        QStringLiteral("Print the serial port each COM number stands for now, with what is known "
+                       "of it, and exit."));
+    parser.addOptions({help, version, port, simulate, listPorts});
 
-    if (!parser.parse(arguments)) {
+    QStringList ours;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString name = i == 0 ? QString() : qtOptionName(arguments[i]);
+        if (name.isEmpty()) {
+            ours.append(arguments[i]);
+        } else if (takesValue(name) && ++i == arguments.size()) {
+            return badUsage(QStringLiteral("Missing value after '%1'.").arg(arguments.last()));
+        }
+    }
+
+    if (!parser.parse(ours)) {
         return badUsage(parser.errorText());
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -66,8 +143,15 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
 
     Options options;
     options.simulate = parser.isSet(simulate);
-    static const QRegularExpression binding(QStringLiteral("^COM([1-9][0-9]*)=(.+)$"),
+    options.listPorts = parser.isSet(listPorts);
+    if (options.simulate && options.listPorts) {
+        return badUsage(
+            QStringLiteral("--list-ports lists the machine's ports; the simulated "
+                           "board exists only while the program runs."));
+    }
+    static const QRegularExpression binding(QStringLiteral("^COM([^=]*)=(.+)$"),
                                             QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression portNumber(QStringLiteral("^[1-9][0-9]{0,3}$"));
     for (const QString& value : parser.values(port)) {
         const QRegularExpressionMatch match = binding.match(value);
         if (!match.hasMatch()) {
@@ -75,18 +159,20 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
                                            "such as COM1=/dev/ttyUSB0.")
                                 .arg(value));
         }
-        const int number = match.captured(1).toInt();
-        if (number > kLastPort) {
+        // Checked as text first: a number too large for an int must not wrap into the range.
+        const QString digits = match.captured(1);
+        const int number = portNumber.match(digits).hasMatch() ? digits.toInt() : 0;
+        if (number < 1 || number > kLastPort) {
             return badUsage(QStringLiteral("COM%1 is not in the port list, which holds COM1 to "
                                            "COM%2.")
-                                .arg(number)
+                                .arg(digits)
                                 .arg(kLastPort));
         }
         const auto key = static_cast<std::int16_t>(number);
         if (options.bindings.contains(key) || (options.simulate && key == 1)) {
             return badUsage(QStringLiteral("COM%1 is bound twice.").arg(number));
         }
-        options.bindings[key] = match.captured(2);
+        options.bindings[key] = devicePath(match.captured(2));
     }
     return options;
 }

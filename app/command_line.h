@@ -1,8 +1,9 @@
 #pragma once
 
 // The program's command line. Without arguments the program behaves as it always has; the
-// options are Linux additions: bind a COM number to a device path, or try the program on the
-// built-in simulated board.
+// options are Linux additions: bind a COM number to a device path, try the program on the
+// built-in simulated board, or list the ports. Qt's own options (-platform, -style, -reverse ...)
+// are stepped over and left for QApplication.
 
 #include <QString>
 #include <QStringList>
@@ -17,6 +18,7 @@ inline constexpr int kExitBadUsage = 2;
 struct Options {
     serial::PortNumbering::Bindings bindings;
     bool simulate = false;
+    bool listPorts = false;
 };
 
 // What the command line asks for: run with options, or print a text and exit with a status.
@@ -27,6 +29,8 @@ struct Exit {
 
 // Reads `arguments` (the program's name first). Help and version print to standard output
 // with status 0; an unknown option or a malformed binding gives a message and kExitBadUsage.
+// A binding's path comes back absolute: a name without '/' is taken under /dev, any other path
+// relative to the current directory.
 std::variant<Options, Exit> parseCommandLine(const QStringList& arguments);
 
 }  // namespace app

@@ -1,7 +1,8 @@
 // Start-up: reads the command line, creates the serial device (and with --simulate the
 // simulated board on a pseudo-terminal, with its panel beside the window), runs the window's
 // start-up before the window is first shown, and runs the event loop until the window is
-// closed. Leaving main closes the port and releases its lock.
+// closed. Leaving main closes the port and releases its lock; so does a stop signal, whenever it
+// comes (quit_on_signal.h).
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 #include <variant>
 
 #include "app/command_line.h"
+#include "app/port_list.h"
 #include "app/quit_on_signal.h"
 #include "serial/linux_comm_device.h"
 #include "sim/board_panel.h"
@@ -20,8 +22,8 @@
 
 namespace {
 
-// Help and version need no display, so the command line is read before the window system is
-// touched.
+// Help, version and the port list need no display, so the command line is read before the
+// window system is touched.
 std::variant<app::Options, app::Exit> readCommandLine(int argc, char* argv[]) {
     const QCoreApplication core(argc, argv);
     return app::parseCommandLine(QCoreApplication::arguments());
@@ -30,19 +32,25 @@ std::variant<app::Options, app::Exit> readCommandLine(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    app::catchStopSignals();
     auto parsed = readCommandLine(argc, argv);
     if (const auto* exit = std::get_if<app::Exit>(&parsed)) {
         std::fputs(exit->text.toLocal8Bit().constData(), exit->status == 0 ? stdout : stderr);
         return exit->status;
     }
     app::Options options = std::get<app::Options>(std::move(parsed));
+    if (options.listPorts) {
+        const QString list = app::portList(serial::PortNumbering(options.bindings),
+                                           serial::PortNumbering::systemPorts());
+        std::fputs(list.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zeva-relay-test"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
     QGuiApplication::setDesktopFileName(QStringLiteral("zeva-relay-test"));
     QApplication::setWindowIcon(ui::appIcon());
-    const app::QuitOnSignal quitOnSignal;
 
     std::unique_ptr<sim::PseudoTerminal> terminal;
     std::unique_ptr<sim::RelayBoardSim> board;
@@ -58,6 +66,15 @@ int main(int argc, char* argv[]) {
     }
 
     serial::LinuxCommDevice device{serial::PortNumbering(options.bindings)};
+    // The boxes say only that a port failed; the whole reason goes to standard error as well.
+    QObject::connect(
+        &device, &serial::LinuxCommDevice::openFailed, &device, [](const QString& description) {
+            std::fprintf(stderr, "zeva-relay-test: %s\n", description.toLocal8Bit().constData());
+        });
+    const app::QuitOnSignal quitOnSignal([&device] { device.PortOpen(false); });
+    if (app::stopRequested()) {
+        return 0;
+    }
     ui::MainWindow window(device, device.portInfo());
     window.load();
     window.show();

@@ -3,10 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <array>
 #include <csignal>
+#include <cstdio>
 
 namespace app {
 
@@ -14,27 +14,22 @@ namespace {
 
 // The pipe's ends: the handler writes, the event loop reads.
 std::array<int, 2> g_pipe{-1, -1};
+volatile std::sig_atomic_t g_stopRequested = 0;
 constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
 
 void onSignal(int /*signal*/) {
+    g_stopRequested = 1;
     const char byte = 1;
-    // Nothing to do if it fails: a byte is already waiting, or the loop is gone.
+    // Nothing to do if it fails: a byte is already waiting.
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
 }
 
 }  // namespace
 
-QuitOnSignal::QuitOnSignal() {
-    if (::pipe2(g_pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
+void catchStopSignals() {
+    if (g_pipe[0] >= 0 || ::pipe2(g_pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
         return;
     }
-    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, [] {
-        char byte = 0;
-        while (::read(g_pipe[0], &byte, 1) > 0) {
-        }
-        QCoreApplication::quit();
-    });
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -44,16 +39,22 @@ QuitOnSignal::QuitOnSignal() {
     }
 }
 
-QuitOnSignal::~QuitOnSignal() {
-    if (m_notifier == nullptr) {
+bool stopRequested() {
+    return g_stopRequested != 0;
+}
+
+QuitOnSignal::QuitOnSignal(std::function<void()> release) : m_release(std::move(release)) {
+    if (g_pipe[0] < 0) {
         return;
     }
-    for (const int signal : kSignals) {
-        std::signal(signal, SIG_DFL);
-    }
-    ::close(g_pipe[0]);
-    ::close(g_pipe[1]);
-    g_pipe = {-1, -1};
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+        m_release();
+        std::fflush(nullptr);
+        // Not exit(): the window, the device and Qt itself are still alive on main's stack, and
+        // this may run inside a message box's loop; the port is all that must be released.
+        ::_exit(0);
+    });
 }
 
 }  // namespace app

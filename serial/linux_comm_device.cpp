@@ -1,7 +1,7 @@
 #include "serial/linux_comm_device.h"
 
-#include <grp.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +10,9 @@
 #include <QMetaObject>
 #include <algorithm>
 #include <cerrno>
+
+#include "serial/port_report.h"
+#include "serial/uucp_lock.h"
 
 namespace serial {
 
@@ -20,23 +23,6 @@ constexpr qsizetype kMaxCount = 32767;
 
 QString comLabel(std::int16_t port) {
     return QStringLiteral("COM%1").arg(port);
-}
-
-// True when the operating system refuses this user reading and writing `path`.
-bool permissionDenied(const QString& path) {
-    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0 && errno == EACCES;
-}
-
-// The name of the group that owns `path`, its number when it has no name.
-QString owningGroup(const QString& path) {
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        return QStringLiteral("dialout");
-    }
-    if (const group* entry = ::getgrgid(info.st_gid); entry != nullptr) {
-        return QString::fromLocal8Bit(entry->gr_name);
-    }
-    return QString::number(info.st_gid);
 }
 
 // True when a write to `fd` would not block: the line has room, or it has hung up, which the
@@ -118,6 +104,15 @@ void LinuxCommDevice::PortOpen(bool open) {
         closePort();
         return;
     }
+    try {
+        openPort();
+    } catch (const logic::CommError& error) {
+        Q_EMIT openFailed(error.description());
+        throw;
+    }
+}
+
+void LinuxCommDevice::openPort() {
     if (m_state != State::Closed) {
         fail(comm_error::kPortAlreadyOpen,
              QStringLiteral("串口 %1（%2）已经打开。").arg(comLabel(m_openPort), m_openPath));
@@ -132,11 +127,25 @@ void LinuxCommDevice::PortOpen(bool open) {
         fail(comm_error::kPortNotFound,
              QStringLiteral("串口 %1 不存在：设备 %2 不存在。").arg(comLabel(m_commPort), path));
     }
-    m_port.setPortName(path);
+    // Every name of one device (a by-id link, a symlink, the node itself) shares the lock of the
+    // node, which Qt then takes as well, so other programs see it under the name they use.
+    const QString node = QFileInfo(path).canonicalFilePath();
+    checkLock(path, node);
+    m_port.setPortName(node);
     // On a closed port Qt only remembers the settings; its open applies them.
     applyLineSettings(m_settings);
     if (!m_port.open(QIODevice::ReadWrite)) {
         failOpen(path);
+    }
+    // Root passes the line's exclusive flag, and some terminal programs lock only with flock.
+    if (::flock(m_port.handle(), LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        m_port.close();
+        if (error == EWOULDBLOCK) {
+            failBusy(path, QStringLiteral("另一个程序用 flock 锁住了设备 %1").arg(node));
+        }
+        fail(comm_error::kOpenFailed, QStringLiteral("无法打开串口 %1（%2）：%3。")
+                                          .arg(comLabel(m_commPort), path, qt_error_string(error)));
     }
     if (!m_port.clear(QSerialPort::AllDirections)) {
         const QString reason = m_port.errorString();
@@ -148,6 +157,47 @@ void LinuxCommDevice::PortOpen(bool open) {
     m_openPort = m_commPort;
     m_openPath = path;
     m_state = State::Open;
+}
+
+void LinuxCommDevice::failBusy(const QString& path, const QString& reason) {
+    fail(comm_error::kPortAlreadyOpen, QStringLiteral("串口 %1（%2）已被其他程序占用：%3。")
+                                           .arg(comLabel(m_commPort), path, reason));
+}
+
+void LinuxCommDevice::checkLock(const QString& path, const QString& node) {
+    const QString file = uucp_lock::lockFilePath(node);
+    if (file.isEmpty()) {
+        return;
+    }
+    const uucp_lock::Lock lock = uucp_lock::readLock(file);
+    switch (lock.state) {
+        case uucp_lock::Lock::State::Free:
+            return;
+        case uucp_lock::Lock::State::Stale: {
+            QFile stale(file);
+            if (stale.remove() || !stale.exists()) {
+                return;
+            }
+            failBusy(path, QStringLiteral("进程 %1 已经结束，但它留下的锁文件 %2 无法删除（%3）")
+                               .arg(lock.pid)
+                               .arg(file, stale.errorString()));
+        }
+        case uucp_lock::Lock::State::Held: {
+            const QString name = uucp_lock::processName(lock.pid);
+            failBusy(path, QStringLiteral("锁文件 %1 属于正在运行的进程 %2%3")
+                               .arg(file)
+                               .arg(lock.pid)
+                               .arg(name.isEmpty() ? QString() : u"（" + name + u"）"));
+        }
+        case uucp_lock::Lock::State::NamesNoOne:
+            failBusy(
+                path,
+                lock.readError.isEmpty()
+                    ? QStringLiteral("锁文件 %1 中没有有效的进程号；若确认没有程序在使用该串口，"
+                                     "可删除此文件")
+                          .arg(file)
+                    : QStringLiteral("无法读取锁文件 %1（%2）").arg(file, lock.readError));
+    }
 }
 
 void LinuxCommDevice::failOpen(const QString& path) {

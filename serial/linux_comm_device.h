@@ -4,11 +4,18 @@
 // header holds the contract; this one says only what is Linux's own.
 //
 // Ports. CommPort is a COM number; every probe and open resolves it to a device path through
-// PortNumbering, so an adapter plugged in later is found. The port is opened raw, read and write,
-// with Qt's lock file in the machine's lock folder and the line's exclusive flag set; opening
-// discards whatever waited from before. Closing, and destroying the device, releases the lock.
-// Only CommPort, Settings and RThreshold change what the device does: the receive buffer is
-// unbounded and Input returns every waiting byte in binary, whatever the other properties say.
+// PortNumbering, so an adapter plugged in later is found. The path is followed to the device node
+// itself (a /dev/serial/by-id name or any symlink), and the node is what is locked and opened, so
+// that every name of one device shares one lock. Before opening, the node's lock file in the
+// machine's lock folder is read in every format serial programs write (uucp_lock.h): a live
+// holder makes the port busy and its lock is left alone; the lock of a process that is gone is
+// removed. The port is then opened raw, read and write, with Qt's lock file (its first line our
+// PID, as other programs read it), the line's exclusive flag set, and an flock on the open
+// device, which holds against root and against programs that lock only that way. Opening
+// discards whatever waited from before. Closing, and destroying the device, releases the lock and
+// the flock. Only CommPort, Settings and RThreshold change what the device does: the receive
+// buffer is unbounded and Input returns every waiting byte in binary, whatever the other
+// properties say.
 //
 // Receiving. Bytes are taken from the port as soon as Qt reports them and kept until Input takes
 // them; at most one receive event is pending at a time.
@@ -27,11 +34,14 @@
 // PortOpen(false) closes the port and cancels both reports.
 //
 // Errors. Descriptions are in Chinese like the window, name the COM number and the device path
-// where there is one, and carry the operating system's reason as it comes. Qt reports a held
-// lock, an exclusive line and a refused permission alike, as PermissionError, with errno
-// meaningless by then; the device tells permission apart by asking access() whether this user
-// may read and write the path, and then names the group that owns the device. The numbers the
-// device adds to the interface's are below; the texts are in linux_comm_device.cpp.
+// where there is one, and carry the operating system's reason as it comes; a lock file's reason
+// names the file and its holder's PID. A failed open also announces its description through
+// openFailed() before it throws, so that the program can log the whole reason where the window
+// shows a short message. Qt reports a held lock, an exclusive line and a refused permission
+// alike, as PermissionError, with errno meaningless by then; the device tells permission apart by
+// asking access() whether this user may read and write the path, and then names the group that
+// owns the device. The numbers the device adds to the interface's are below; the texts are in
+// linux_comm_device.cpp.
 
 #include <QObject>
 #include <QSerialPort>
@@ -96,13 +106,22 @@ public:
                 [this] { return lastErrorDescription(); }};
     }
 
+Q_SIGNALS:
+    // An open failed with `description`, before the error is thrown; for the program's log.
+    void openFailed(const QString& description);
+
 private:
     enum class State { Closed, Open, Draining };
 
+    void openPort();
     [[noreturn]] void fail(int number, const QString& description);
     // Throws kInvalidPropertyValue naming `property` unless `valid`.
     void checkValue(bool valid, const char* property, qint64 value);
     [[noreturn]] void failOpen(const QString& path);
+    [[noreturn]] void failBusy(const QString& path, const QString& reason);
+    // Throws kPortAlreadyOpen while another program's lock on device `node` holds; removes the
+    // lock of a process that is gone.
+    void checkLock(const QString& path, const QString& node);
     bool applyLineSettings(const LineSettings& settings);
     void closePort();
     void takeReceivedBytes();

@@ -7,13 +7,23 @@
 //                                  and the description on the next
 //   comm_device_helper hold PATH   opens PATH with a plain QSerialPort, as any Qt program would,
 //                                  prints "held" and keeps the port until its input closes
+//   comm_device_helper flock PATH  opens PATH and holds an flock on it, as some terminal
+//                                  programs do instead of a lock file, prints "held" and keeps
+//                                  it until its input closes
 //   comm_device_helper start PATH  runs the window's start-up on COM1 = PATH with the controls
 //                                  in memory; prints each message box's text, then the port
 //                                  button's caption, then the device's last error, a line each
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
+#include <QFile>
 #include <QSerialPort>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "fakes/fake_toolkit.h"
@@ -47,6 +57,19 @@ int hold(const QString& path) {
     return 0;
 }
 
+int holdFlock(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        std::cout << "failed: " << std::strerror(errno) << std::endl;
+        return 1;
+    }
+    std::cout << "held" << std::endl;
+    while (std::getchar() != EOF) {
+    }
+    ::close(fd);
+    return 0;
+}
+
 int startUp(const QString& path) {
     serial::LinuxCommDevice device(serial::PortNumbering({{1, path}}));
     fakes::FakeToolkit toolkit;
@@ -72,9 +95,12 @@ int main(int argc, char** argv) {
     if (arguments.size() == 3 && arguments[1] == u"hold") {
         return hold(arguments[2]);
     }
+    if (arguments.size() == 3 && arguments[1] == u"flock") {
+        return holdFlock(arguments[2]);
+    }
     if (arguments.size() == 3 && arguments[1] == u"start") {
         return startUp(arguments[2]);
     }
-    std::cerr << "usage: comm_device_helper open|hold|start PATH" << std::endl;
+    std::cerr << "usage: comm_device_helper open|hold|flock|start PATH" << std::endl;
     return 2;
 }

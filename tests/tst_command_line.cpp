@@ -1,14 +1,23 @@
+#include <QDir>
+#include <QRandomGenerator>
 #include <QTest>
 
 #include "app/command_line.h"
+#include "app/port_list.h"
+
+namespace {
+
+std::variant<app::Options, app::Exit> parse(QStringList arguments) {
+    arguments.prepend(QStringLiteral("/usr/bin/zeva-relay-test"));
+    return app::parseCommandLine(arguments);
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(serial::PortReport)
 
 class TestCommandLine : public QObject {
     Q_OBJECT
-
-    static std::variant<app::Options, app::Exit> parse(QStringList arguments) {
-        arguments.prepend(QStringLiteral("/usr/bin/zeva-relay-test"));
-        return app::parseCommandLine(arguments);
-    }
 
 private Q_SLOTS:
     void noArgumentsChangeNothing() {
@@ -17,6 +26,7 @@ private Q_SLOTS:
         QVERIFY(options);
         QVERIFY(options->bindings.empty());
         QVERIFY(!options->simulate);
+        QVERIFY(!options->listPorts);
     }
 
     void bindings() {
@@ -29,12 +39,74 @@ private Q_SLOTS:
         QCOMPARE(options->bindings, expected);
     }
 
+    // A name without '/' is a device under /dev, as Qt names ports; any other path is read from
+    // the current directory.
+    void paths_data() {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("path");
+        const QString here = QDir::currentPath();
+        QTest::newRow("device name") << "ttyUSB0"
+                                     << "/dev/ttyUSB0";
+        QTest::newRow("absolute") << "/dev/serial/by-id/usb-adapter-if00"
+                                  << "/dev/serial/by-id/usb-adapter-if00";
+        QTest::newRow("relative with a folder") << "pts/3" << here + "/pts/3";
+        QTest::newRow("relative to here") << "./line" << here + "/./line";
+        QTest::newRow("relative to the parent") << "../line" << here + "/../line";
+    }
+
+    void paths() {
+        QFETCH(QString, given);
+        QFETCH(QString, path);
+        const auto parsed = parse({"--port", "COM3=" + given});
+        const auto* options = std::get_if<app::Options>(&parsed);
+        QVERIFY(options);
+        QCOMPARE(options->bindings.at(3), path);
+    }
+
+    // Qt's own options are stepped over, whatever their form, and change nothing of ours.
+    void qtOptions_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("platform") << QStringList{"-platform", "offscreen"};
+        QTest::newRow("style") << QStringList{"-style", "Fusion"};
+        QTest::newRow("style joined") << QStringList{"-style=Fusion"};
+        QTest::newRow("two dashes") << QStringList{"--style", "Fusion", "--platform", "xcb"};
+        QTest::newRow("reverse") << QStringList{"-reverse"};
+        QTest::newRow("all three")
+            << QStringList{"-platform", "offscreen", "-style", "Fusion", "-reverse"};
+        QTest::newRow("value like an option") << QStringList{"-qwindowtitle", "--simulate"};
+        QTest::newRow("x11") << QStringList{"-display", ":1", "-geometry", "640x480", "-sync"};
+    }
+
+    void qtOptions() {
+        QFETCH(QStringList, arguments);
+        const auto parsed = parse(arguments + QStringList{"--port", "COM2=/dev/ttyS1"});
+        const auto* options = std::get_if<app::Options>(&parsed);
+        const auto* exit = std::get_if<app::Exit>(&parsed);
+        QVERIFY2(options, qPrintable(exit ? exit->text : QString()));
+        QVERIFY(!options->simulate);
+        const serial::PortNumbering::Bindings expected{{2, "/dev/ttyS1"}};
+        QCOMPARE(options->bindings, expected);
+
+        const auto help = parse(arguments + QStringList{"--help"});
+        QVERIFY(std::holds_alternative<app::Exit>(help));
+        QCOMPARE(std::get<app::Exit>(help).status, 0);
+    }
+
+    void listPorts() {
+        const auto parsed = parse({"--list-ports", "--port", "COM4=ttyACM0"});
+        const auto* options = std::get_if<app::Options>(&parsed);
+        QVERIFY(options);
+        QVERIFY(options->listPorts);
+        QCOMPARE(options->bindings.at(4), QStringLiteral("/dev/ttyACM0"));
+    }
+
     void exits_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("says");
         QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: zeva-relay-test [options]";
         QTest::newRow("short help") << QStringList{"-h"} << 0 << "--port <COMn=PATH>";
+        QTest::newRow("help on paths") << QStringList{"--help"} << 0 << "device under /dev";
         QTest::newRow("version") << QStringList{"--version"} << 0 << "zeva-relay-test 1.0.0\n";
         QTest::newRow("version's copyright")
             << QStringList{"-v"} << 0
@@ -42,19 +114,28 @@ private Q_SLOTS:
                "License GPL-3.0-or-later: GNU GPL version 3 or later";
         QTest::newRow("unknown option") << QStringList{"--fast"} << 2 << "Unknown option 'fast'";
         QTest::newRow("missing value") << QStringList{"--port"} << 2 << "Missing value after";
+        QTest::newRow("qt option without its value")
+            << QStringList{"-platform"} << 2 << "Missing value after '-platform'";
         QTest::newRow("no equals") << QStringList{"--port", "COM1"} << 2 << "malformed binding";
         QTest::newRow("no path") << QStringList{"--port", "COM1="} << 2 << "malformed binding";
         QTest::newRow("not COM") << QStringList{"--port", "ttyS0=/dev/ttyS0"} << 2
                                  << "malformed binding";
-        QTest::newRow("COM0") << QStringList{"--port", "COM0=/dev/ttyS0"} << 2
-                              << "malformed binding";
-        QTest::newRow("COM5") << QStringList{"--port", "COM5=/dev/ttyS0"} << 2
-                              << "COM5 is not in the port list";
+        QTest::newRow("simulate and list")
+            << QStringList{"--simulate", "--list-ports"} << 2 << "--list-ports";
         QTest::newRow("twice") << QStringList{"--port", "COM1=/a", "--port", "COM1=/b"} << 2
                                << "COM1 is bound twice";
         QTest::newRow("simulated COM1 rebound")
             << QStringList{"--simulate", "--port", "COM1=/a"} << 2 << "COM1 is bound twice";
         QTest::newRow("stray argument") << QStringList{"COM1"} << 2 << "unexpected argument";
+        // Every number outside the list gets the same answer, however it is written; none may
+        // wrap around into the list.
+        for (const char* number : {"5", "0", "-1", "01", "", "99999999999", "4294967297",
+                                   "4294967296", "2147483649", "65537", "1e0", "+1", " 1", "Ⅰ"}) {
+            QTest::addRow("COM%s", number)
+                << QStringList{"--port", QStringLiteral("COM%1=/dev/null").arg(number)} << 2
+                << QStringLiteral("COM%1 is not in the port list, which holds COM1 to COM4.")
+                       .arg(number);
+        }
     }
 
     void exits() {
@@ -66,6 +147,115 @@ private Q_SLOTS:
         QVERIFY(exit);
         QCOMPARE(exit->status, status);
         QVERIFY2(exit->text.contains(says), qPrintable(exit->text));
+    }
+
+    // One line per COM number: what the system knows of the device, then who holds it and
+    // whether this user may open it.
+    void portLines_data() {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<serial::PortReport>("report");
+        QTest::addColumn<QString>("line");
+        serial::PortReport adapter;
+        adapter.path = "/dev/ttyUSB0";
+        adapter.node = "/dev/ttyUSB0";
+        adapter.description = "USB serial";
+        adapter.manufacturer = "Maker";
+        adapter.serialNumber = "A1";
+        adapter.byIdName = "/dev/serial/by-id/usb-Maker_USB_serial_A1-if00-port0";
+        QTest::newRow("adapter") << 1 << adapter
+                                 << "COM1  /dev/ttyUSB0  USB serial, made by Maker, serial number "
+                                    "A1  /dev/serial/by-id/usb-Maker_USB_serial_A1-if00-port0  "
+                                    "free  you may open it";
+        serial::PortReport beyond = adapter;
+        beyond.description.clear();
+        beyond.manufacturer.clear();
+        beyond.serialNumber.clear();
+        QTest::newRow("past COM4")
+            << 5 << beyond
+            << "COM5  /dev/ttyUSB0  /dev/serial/by-id/usb-Maker_USB_serial_A1-if00-port0  free  "
+               "you may open it  not in the port list: bind it with --port "
+               "COMn=/dev/serial/by-id/usb-Maker_USB_serial_A1-if00-port0";
+        serial::PortReport link;
+        link.path = "/home/me/board";
+        link.node = "/dev/ttyACM0";
+        link.holder = serial::PortReport::Holder::Lock;
+        link.pid = 4242;
+        link.holderName = "minicom";
+        link.lockFile = "/var/lock/LCK..ttyACM0";
+        link.mayOpen = false;
+        link.group = "dialout";
+        QTest::newRow("link, locked, forbidden")
+            << 2 << link
+            << "COM2  /home/me/board -> /dev/ttyACM0  busy: locked by process 4242 (minicom) in "
+               "/var/lock/LCK..ttyACM0  no permission: join group dialout (sudo usermod -aG "
+               "dialout \"$USER\", then log in again)";
+        serial::PortReport missing;
+        missing.path = "/dev/ttyUSB7";
+        QTest::newRow("missing") << 3 << missing << "COM3  /dev/ttyUSB7  no such device";
+        QTest::newRow("none") << 4 << serial::PortReport{} << "COM4  no device";
+    }
+
+    void portLines() {
+        QFETCH(int, number);
+        QFETCH(serial::PortReport, report);
+        QFETCH(QString, line);
+        QCOMPARE(app::portLine(number, report), line);
+    }
+
+    // Random argument lists from the words the parser knows and some it does not: it exits 0
+    // only for help or version, 2 otherwise, or runs with bindings it was given and no others.
+    void randomArguments() {
+        const quint32 seed = qEnvironmentVariableIsSet("ZEVA_CAMPAIGN_SEED")
+                                 ? quint32(qEnvironmentVariableIntValue("ZEVA_CAMPAIGN_SEED"))
+                                 : 10u;
+        QRandomGenerator random(seed);
+        const QStringList words{"--port",   "--simulate", "--list-ports",
+                                "--help",   "-h",         "--version",
+                                "-v",       "-platform",  "offscreen",
+                                "-style",   "Fusion",     "-style=Fusion",
+                                "-reverse", "--",         "-",
+                                "",         "=",          "COM",
+                                "--port=",  "-p",         "--bogus",
+                                "ttyS0",    "/dev/ttyS0", "-qwindowtitle"};
+        const auto randomBinding = [&random] {
+            static const QStringList numbers{"1",          "2",     "3",  "4", "5",
+                                             "0",          "-1",    "01", "",  "99999999999",
+                                             "4294967297", "65537", "x"};
+            static const QStringList paths{"/dev/null", "ttyUSB0", "a/b", "", "=", "/"};
+            return QStringLiteral("%1%2=%3").arg(random.bounded(2) == 0 ? "COM" : "com",
+                                                 numbers[random.bounded(int(numbers.size()))],
+                                                 paths[random.bounded(int(paths.size()))]);
+        };
+        for (int run = 0; run < 5000; ++run) {
+            QStringList arguments;
+            const int count = random.bounded(8);
+            for (int i = 0; i < count; ++i) {
+                arguments.append(random.bounded(3) == 0 ? randomBinding()
+                                                        : words[random.bounded(int(words.size()))]);
+            }
+            const QString context =
+                QStringLiteral("seed %1, run %2: %3").arg(seed).arg(run).arg(arguments.join(u' '));
+            const auto parsed = parse(arguments);
+            if (const auto* exit = std::get_if<app::Exit>(&parsed)) {
+                QVERIFY2(exit->status == 2 || exit->status == 0, qPrintable(context));
+                const bool asked = arguments.contains("--help") || arguments.contains("-h") ||
+                                   arguments.contains("--version") || arguments.contains("-v");
+                QVERIFY2(exit->status == 2 || asked, qPrintable(context));
+                continue;
+            }
+            const auto& options = std::get<app::Options>(parsed);
+            for (const auto& [number, path] : options.bindings) {
+                QVERIFY2(number >= 1 && number <= 4, qPrintable(context));
+                const bool given = std::any_of(
+                    arguments.begin(), arguments.end(), [&, number = number](const QString& a) {
+                        return a.compare(QStringLiteral("COM%1=").arg(number) + a.section(u'=', 1),
+                                         Qt::CaseInsensitive) == 0 &&
+                               !a.section(u'=', 1).isEmpty();
+                    });
+                QVERIFY2(given, qPrintable(context + u" bound COM" + QString::number(number) +
+                                           u" to " + path));
+            }
+        }
     }
 };
 

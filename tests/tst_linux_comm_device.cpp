@@ -23,6 +23,7 @@
 #include <optional>
 
 #include "serial/linux_comm_device.h"
+#include "serial/uucp_lock.h"
 #include "sim/pseudo_terminal.h"
 #include "sim/relay_board_sim.h"
 #include "support/line_checks.h"
@@ -113,8 +114,10 @@ QByteArray readFromMaster(const PseudoTerminal& terminal) {
 // if the test did not get as far as the open that clears it.
 class Holder {
 public:
-    explicit Holder(const QString& path) : m_path(path) {
-        m_process.start(COMM_DEVICE_HELPER, {"hold", path});
+    // `how` is the helper's command: "hold" through Qt's lock file, "flock" through an flock.
+    explicit Holder(const QString& path, const QString& how = QStringLiteral("hold"))
+        : m_path(path) {
+        m_process.start(COMM_DEVICE_HELPER, {how, path});
     }
     ~Holder() {
         if (m_process.state() != QProcess::NotRunning) {
@@ -153,6 +156,49 @@ private:
     bool m_answered = false;
     bool m_held = false;
     bool m_killed = false;
+};
+
+// The lock file of a pid in each format serial programs write.
+QByteArray lockContents(const QString& format, qint64 pid) {
+    if (format == u"binary") {
+        const auto binary = static_cast<std::int32_t>(pid);
+        return {reinterpret_cast<const char*>(&binary), sizeof binary};
+    }
+    if (format == u"qt") {
+        return QByteArray::number(pid) + "\nsome-qt-program\n" +
+               QSysInfo::machineHostName().toUtf8() + '\n';
+    }
+    const QByteArray ascii = QByteArray::number(pid).rightJustified(10, ' ');
+    return ascii + (format == u"ascii" ? QByteArray("\n") : QByteArray(" minicom root\n"));
+}
+
+// Another program's lock file, written for a test and removed after it unless someone else's
+// lock has replaced it.
+class ForeignLock {
+public:
+    ForeignLock(const QString& file, const QByteArray& contents)
+        : m_file(file), m_contents(contents) {
+        QFile lock(file);
+        m_written = lock.open(QIODevice::NewOnly) && lock.write(contents) == contents.size();
+    }
+    ~ForeignLock() {
+        if (m_written && contents() == m_contents) {
+            QFile::remove(m_file);
+        }
+    }
+    ForeignLock(const ForeignLock&) = delete;
+    ForeignLock& operator=(const ForeignLock&) = delete;
+
+    bool written() const { return m_written; }
+    QByteArray contents() const {
+        QFile lock(m_file);
+        return lock.open(QIODevice::ReadOnly) ? lock.readAll() : QByteArray();
+    }
+
+private:
+    QString m_file;
+    QByteArray m_contents;
+    bool m_written = false;
 };
 
 // A pseudo-terminal with the simulated board on its master.
@@ -615,6 +661,124 @@ private Q_SLOTS:
         device.PortOpen(false);
     }
 
+    // Another program's lock, in each format serial programs write: a live holder makes the port
+    // busy and its lock stays as it was; the lock of a holder that is gone is removed and the
+    // port opens under our own lock.
+    void foreignLock_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("live");
+        for (const char* format : {"ascii", "ascii with names", "qt", "binary"}) {
+            QTest::addRow("%s, live", format) << QString::fromLatin1(format) << true;
+            QTest::addRow("%s, dead", format) << QString::fromLatin1(format) << false;
+        }
+    }
+
+    void foreignLock() {
+        QFETCH(QString, format);
+        QFETCH(bool, live);
+        auto line = makeLine();
+        QProcess holder;
+        qint64 pid = support::deadPid();
+        if (live) {
+            holder.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+            QVERIFY(holder.waitForStarted());
+            pid = holder.processId();
+        }
+        const QString file = serial::uucp_lock::lockFilePath(line->path());
+        const ForeignLock lock(file, lockContents(format, pid));
+        QVERIFY2(lock.written(), qPrintable(file));
+
+        LinuxCommDevice device(line->numbering());
+        device.CommPort(kBoundPort);
+        const auto error = errorOf([&] { device.PortOpen(true); });
+        if (live) {
+            QVERIFY(error.has_value());
+            QCOMPARE(error->number(), comm_error::kPortAlreadyOpen);
+            QVERIFY2(error->description().contains(line->path()) &&
+                         error->description().contains(QString::number(pid)),
+                     qPrintable(error->description()));
+            QVERIFY(!device.PortOpen());
+            QCOMPARE(lock.contents(), lockContents(format, pid));
+            holder.kill();
+            QVERIFY(holder.waitForFinished(kLongWaitMs));
+        } else {
+            QVERIFY2(!error.has_value(), qPrintable(error ? error->description() : QString()));
+            QCOMPARE(lock.contents().split('\n').value(0).toLongLong(), qint64(::getpid()));
+            device.PortOpen(false);
+            QVERIFY(!QFile::exists(file));
+        }
+    }
+
+    // Two copies of the program reaching one device by two names, a symlink and the node, share
+    // one lock: the second is told the port is busy and by which process, also when it runs as
+    // root, which passes the line's exclusive flag.
+    void twoNamesOneLock_data() {
+        QTest::addColumn<bool>("unprivileged");
+        QTest::addColumn<bool>("firstBySymlink");
+        QTest::newRow("same user, symlink first") << false << true;
+        QTest::newRow("same user, node first") << false << false;
+        QTest::newRow("unprivileged, symlink first") << true << true;
+        QTest::newRow("unprivileged, node first") << true << false;
+    }
+
+    void twoNamesOneLock() {
+        QFETCH(bool, unprivileged);
+        QFETCH(bool, firstBySymlink);
+        if (unprivileged && !support::canRunUnprivileged()) {
+            QSKIP("running as root without setpriv: no way to open the port as another user");
+        }
+        auto line = makeLine();
+        const QTemporaryDir folder;
+        QCOMPARE(::chmod(qPrintable(folder.path()), 0755), 0);
+        const QString link = folder.filePath(QStringLiteral("line"));
+        QVERIFY(QFile::link(line->path(), link));
+        if (unprivileged && ::geteuid() == 0) {
+            const passwd* nobody = ::getpwnam("nobody");
+            QVERIFY(nobody != nullptr);
+            QCOMPARE(::chown(qPrintable(line->path()), nobody->pw_uid, nobody->pw_gid), 0);
+        }
+        const QString first = firstBySymlink ? link : line->path();
+        const QString second = firstBySymlink ? line->path() : link;
+
+        LinuxCommDevice device(PortNumbering({{kBoundPort, first}}));
+        device.CommPort(kBoundPort);
+        device.PortOpen(true);
+        const OpenerResult result = openInChild(second, unprivileged);
+        device.PortOpen(false);
+        if (!result.ran) {
+            QSKIP(qPrintable(QString(u"the second opener could not run: " + result.failure)));
+        }
+        QCOMPARE(result.number, comm_error::kPortAlreadyOpen);
+        QVERIFY2(result.description.contains(second) &&
+                     result.description.contains(QString::number(::getpid())),
+                 qPrintable(result.description));
+        QVERIFY(support::lockFilesFor(link).isEmpty());
+    }
+
+    // A program that locks the device only with flock, as some terminal programs do, holds it
+    // against everyone, root included; and the device's own flock holds against such programs.
+    void flockHolds() {
+        auto line = makeLine();
+        LinuxCommDevice device(line->numbering());
+        device.CommPort(kBoundPort);
+        {
+            Holder holder(line->path(), QStringLiteral("flock"));
+            QTRY_VERIFY_WITH_TIMEOUT(holder.answered(), kLongWaitMs);
+            QVERIFY(holder.held());
+            const auto error = errorOf([&] { device.PortOpen(true); });
+            QVERIFY(error.has_value());
+            QCOMPARE(error->number(), comm_error::kPortAlreadyOpen);
+            QVERIFY2(error->description().contains(u"flock"), qPrintable(error->description()));
+            QVERIFY(!device.PortOpen());
+            QVERIFY(support::lockFilesFor(line->path()).isEmpty());
+        }
+        device.PortOpen(true);
+        Holder other(line->path(), QStringLiteral("flock"));
+        QTRY_VERIFY_WITH_TIMEOUT(other.answered(), kLongWaitMs);
+        QVERIFY(!other.held());
+        device.PortOpen(false);
+    }
+
     void missingPath() {
         const QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("ttyUSB0"));
@@ -931,11 +1095,21 @@ private:
         QString failure;
     };
 
-    // Runs the helper's opener on `path` as a user held to file permissions and the exclusive
-    // flag.
-    static OpenerResult openAsUnprivileged(const QString& path) {
-        const support::ProgramRun run =
-            support::runUnprivileged(QStringLiteral(COMM_DEVICE_HELPER), {"open", path});
+    // Runs the helper's opener on `path` in another process: as a user held to file permissions
+    // and the exclusive flag, or as this one.
+    static OpenerResult openInChild(const QString& path, bool unprivileged) {
+        support::ProgramRun run;
+        if (unprivileged) {
+            run = support::runUnprivileged(QStringLiteral(COMM_DEVICE_HELPER), {"open", path});
+        } else {
+            QProcess process;
+            process.start(QStringLiteral(COMM_DEVICE_HELPER), {"open", path});
+            run.finished = process.waitForFinished(kLongWaitMs) &&
+                           process.exitStatus() == QProcess::NormalExit;
+            run.exitCode = process.exitCode();
+            run.lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n');
+            run.errors = QString::fromLocal8Bit(process.readAllStandardError());
+        }
         OpenerResult result;
         bool ok = false;
         result.number = run.lines.value(0).toInt(&ok);
@@ -946,6 +1120,8 @@ private:
         }
         return result;
     }
+
+    static OpenerResult openAsUnprivileged(const QString& path) { return openInChild(path, true); }
 
     QStringList m_paths;
 };

@@ -21,6 +21,7 @@
 #include "logic/frmmain.h"
 #include "logic/port_manager.h"
 #include "serial/linux_comm_device.h"
+#include "serial/uucp_lock.h"
 #include "sim/pseudo_terminal.h"
 #include "sim/relay_board_sim.h"
 #include "support/line_checks.h"
@@ -269,6 +270,36 @@ private Q_SLOTS:
             QVERIFY(rig.toolkit.showsOpen());
         }
         QVERIFY(support::lockFilesFor(path).isEmpty());
+    }
+
+    // A terminal program that is not built with Qt holds the port through its lock file (its
+    // PID in ten characters, its name and its user): start-up says the port is busy, shows the
+    // closed state and leaves the other program's lock as it was.
+    void anotherToolsLockMakesStartUpBusy() {
+        Board board;
+        const QString path = board.terminal.slavePath();
+        QProcess tool;
+        tool.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+        QVERIFY(tool.waitForStarted());
+        QFile lock(serial::uucp_lock::lockFilePath(path));
+        const QByteArray contents =
+            QByteArray::number(tool.processId()).rightJustified(10, ' ') + " minicom root\n";
+        QVERIFY(lock.open(QIODevice::NewOnly));
+        lock.write(contents);
+        lock.close();
+        QByteArray after;
+        {
+            Rig rig({{1, path}});
+            QCOMPARE(rig.toolkit.messages, QStringList{logic::kPortBusyMessage});
+            QVERIFY(rig.toolkit.showsClosed());
+            QVERIFY(lock.open(QIODevice::ReadOnly));
+            after = lock.readAll();
+            lock.close();
+        }
+        lock.remove();
+        tool.kill();
+        tool.waitForFinished();
+        QCOMPARE(after, contents);
     }
 
     // No permission on the device: start-up in a process of a user who lacks it shows the

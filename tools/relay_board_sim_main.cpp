@@ -1,5 +1,5 @@
 // relay-board-sim: creates a pseudo-terminal, prints its slave path on standard output (one line,
-// flushed at once) and serves the simulated relay board (serial/relay_board.h) on it until it is
+// flushed at once) and serves the simulated relay board (sim/relay_board.h) on it until it is
 // killed or hangs up. Point the program at the path and it finds a board that echoes every frame
 // it accepts. Everything the options ask for starts at the first accepted frame, so a test or a
 // benchmark can open the port first; bytes sent before the port is opened would be discarded by

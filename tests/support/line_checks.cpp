@@ -57,6 +57,15 @@ QStringList ownLockFilesFor(const QString& path) {
     return own;
 }
 
+int deadPid() {
+    QFile file(QStringLiteral("/proc/sys/kernel/pid_max"));
+    // 2^22 is the most pid_max can be on any Linux machine.
+    if (!file.open(QIODevice::ReadOnly)) {
+        return 1 << 22;
+    }
+    return file.readAll().trimmed().toInt();
+}
+
 double cpuSecondsOverOneSecond() {
     const double start = processCpuSeconds();
     QTest::qWait(1000);

@@ -18,6 +18,9 @@ QStringList lockFilesFor(const QString& path);
 // get its name and lock it, so what a test leaves behind is told by the pid in the lock.
 QStringList ownLockFilesFor(const QString& path);
 
+// A process ID that no process can have now: the system's PIDs stay below pid_max.
+int deadPid();
+
 // CPU time the whole process spends while the event loop runs for one second.
 double cpuSecondsOverOneSecond();
 

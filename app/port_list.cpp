@@ -1,0 +1,93 @@
+#include "app/port_list.h"
+
+#include <QFileInfo>
+#include <algorithm>
+
+namespace app {
+
+namespace {
+
+constexpr int kLastPort = 4;
+
+QString holderText(const serial::PortReport& report) {
+    using Holder = serial::PortReport::Holder;
+    const QString process =
+        report.holderName.isEmpty()
+            ? QStringLiteral("process %1").arg(report.pid)
+            : QStringLiteral("process %1 (%2)").arg(report.pid).arg(report.holderName);
+    switch (report.holder) {
+        case Holder::None:
+            return QStringLiteral("free");
+        case Holder::Lock:
+            return QStringLiteral("busy: locked by %1 in %2").arg(process, report.lockFile);
+        case Holder::LockNoOne:
+            return QStringLiteral(
+                       "busy: lock file %1 names no process; remove it if no program "
+                       "uses the port")
+                .arg(report.lockFile);
+        case Holder::Flock:
+            return QStringLiteral("busy: flock held by %1").arg(process);
+        case Holder::OpenFile:
+            return QStringLiteral("busy: open in %1").arg(process);
+    }
+    return {};
+}
+
+}  // namespace
+
+QString portLine(int number, const serial::PortReport& report) {
+    QStringList fields{QStringLiteral("COM%1").arg(number)};
+    if (report.path.isEmpty()) {
+        fields.append(QStringLiteral("no device"));
+        return fields.join(QStringLiteral("  "));
+    }
+    fields.append(report.node.isEmpty() || report.node == report.path
+                      ? report.path
+                      : QStringLiteral("%1 -> %2").arg(report.path, report.node));
+    if (report.node.isEmpty()) {
+        fields.append(QStringLiteral("no such device"));
+        return fields.join(QStringLiteral("  "));
+    }
+    QStringList identity;
+    if (!report.description.isEmpty()) {
+        identity.append(report.description);
+    }
+    if (!report.manufacturer.isEmpty()) {
+        identity.append(QStringLiteral("made by ") + report.manufacturer);
+    }
+    if (!report.serialNumber.isEmpty()) {
+        identity.append(QStringLiteral("serial number ") + report.serialNumber);
+    }
+    if (!identity.isEmpty()) {
+        fields.append(identity.join(QStringLiteral(", ")));
+    }
+    if (!report.byIdName.isEmpty()) {
+        fields.append(report.byIdName);
+    }
+    fields.append(holderText(report));
+    fields.append(report.mayOpen
+                      ? QStringLiteral("you may open it")
+                      : QStringLiteral("no permission: join group %1 (sudo usermod -aG %1 "
+                                       "\"$USER\", then log in again)")
+                            .arg(report.group));
+    if (number > kLastPort) {
+        fields.append(QStringLiteral("not in the port list: bind it with --port COMn=%1")
+                          .arg(report.byIdName.isEmpty() ? report.path : report.byIdName));
+    }
+    return fields.join(QStringLiteral("  "));
+}
+
+QString portList(const serial::PortNumbering& numbering, const QStringList& systemPorts) {
+    const auto count = std::max<qsizetype>(kLastPort, systemPorts.size());
+    QString text;
+    for (int number = 1; number <= count; ++number) {
+        const QString path = numbering.resolve(static_cast<std::int16_t>(number), systemPorts);
+        serial::PortReport report =
+            path.isEmpty() ? serial::PortReport{} : serial::reportPort(path);
+        report.path = path;
+        text += portLine(number, report) + u'\n';
+    }
+    return text;
+}
+
+}  // namespace app

@@ -1,0 +1,20 @@
+#pragma once
+
+// The text of --list-ports: the COM numbering the program would use now, one line per number,
+// with what is known of each device. It needs no display and opens no port.
+
+#include <QString>
+#include <QStringList>
+
+#include "serial/port_numbering.h"
+#include "serial/port_report.h"
+
+namespace app {
+
+// One line, without its newline, for COM`number` standing for the device `report` describes.
+QString portLine(int number, const serial::PortReport& report);
+
+// Every line: COM1 to COM4, and any further port of `systemPorts`, numbered as `numbering` does.
+QString portList(const serial::PortNumbering& numbering, const QStringList& systemPorts);
+
+}  // namespace app
