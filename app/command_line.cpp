@@ -36,7 +36,12 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption simulate(
         QStringLiteral("simulate"),
         QStringLiteral("Bind COM1 to a simulated relay board, to try the program without one."));
-    parser.addOptions({help, version, port, simulate});
+    const QCommandLineOption log(
+        QStringLiteral("log"),
+        QStringLiteral("Append a timestamped record of the traffic to FILE, one line per event "
+                       "(- for standard output). See the manual page for its fields."),
+        QStringLiteral("FILE"));
+    parser.addOptions({help, version, port, simulate, log});
 
     if (!parser.parse(arguments)) {
         return badUsage(parser.errorText());
@@ -59,6 +64,16 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
 
     Options options;
     options.simulate = parser.isSet(simulate);
+    if (parser.isSet(log)) {
+        const QStringList files = parser.values(log);
+        if (files.size() > 1) {
+            return badUsage(QStringLiteral("--log is given twice."));
+        }
+        if (files.constFirst().isEmpty()) {
+            return badUsage(QStringLiteral("--log needs a file name, or - for standard output."));
+        }
+        options.log = files.constFirst();
+    }
     static const QRegularExpression binding(QStringLiteral("^COM([1-9][0-9]*)=(.+)$"),
                                             QRegularExpression::CaseInsensitiveOption);
     for (const QString& value : parser.values(port)) {

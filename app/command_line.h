@@ -1,11 +1,12 @@
 #pragma once
 
 // The program's command line. Without arguments the program behaves as it always has; the
-// options are Linux additions: bind a COM number to a device path, or try the program on the
-// built-in simulated board.
+// options are Linux additions: bind a COM number to a device path, try the program on the
+// built-in simulated board, or keep a record of the traffic in a file.
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <variant>
 
 #include "serial/port_numbering.h"
@@ -17,6 +18,8 @@ inline constexpr int kExitBadUsage = 2;
 struct Options {
     serial::PortNumbering::Bindings bindings;
     bool simulate = false;
+    // The traffic record's file, "-" for standard output; none without --log.
+    std::optional<QString> log;
 };
 
 // What the command line asks for: run with options, or print a text and exit with a status.

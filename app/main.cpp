@@ -1,16 +1,18 @@
-// Start-up: reads the command line, creates the serial device (and with --simulate the
-// simulated board on a pseudo-terminal, with its panel beside the window), runs the window's
-// start-up before the window is first shown, and runs the event loop until the window is
-// closed. Leaving main closes the port and releases its lock.
+// Start-up: reads the command line, opens the traffic record's file for --log, creates the
+// serial device (and with --simulate the simulated board on a pseudo-terminal, with its panel
+// beside the window), runs the window's start-up before the window is first shown, and runs the
+// event loop until the window is closed. Leaving main closes the port and releases its lock.
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <variant>
 
 #include "app/command_line.h"
 #include "app/quit_on_signal.h"
+#include "app/record_file.h"
 #include "serial/linux_comm_device.h"
 #include "sim/board_panel.h"
 #include "sim/pseudo_terminal.h"
@@ -35,6 +37,19 @@ int main(int argc, char* argv[]) {
         return exit->status;
     }
     app::Options options = std::get<app::Options>(std::move(parsed));
+    // A record that cannot be kept is a usage error, found before any window opens.
+    std::unique_ptr<app::RecordFile> record;
+    if (options.log) {
+        QString error;
+        record = app::RecordFile::open(*options.log, error);
+        if (!record) {
+            std::fputs(error.toLocal8Bit().constData(), stderr);
+            return app::kExitBadUsage;
+        }
+        // A record on a pipe whose reader has gone fails with EPIPE and stops, instead of the
+        // signal ending the program.
+        std::signal(SIGPIPE, SIG_IGN);
+    }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zeva-relay-test"));
@@ -56,7 +71,11 @@ int main(int argc, char* argv[]) {
     }
 
     serial::LinuxCommDevice device{serial::PortNumbering(options.bindings)};
-    ui::MainWindow window(device, device.portInfo());
+    if (record) {
+        record->setDevicePaths(device.portInfo().devicePath);
+    }
+    ui::MainWindow window(device, device.portInfo(),
+                          record ? *record : logic::noTrafficRecord());
     window.load();
     window.show();
     std::unique_ptr<sim::BoardPanel> panel;
@@ -65,5 +84,11 @@ int main(int argc, char* argv[]) {
         panel->move(window.frameGeometry().topRight() + QPoint(12, 0));
         panel->show();
     }
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // The device closes the port as main returns; the record says so first.
+    const std::int16_t openPort = window.logic().portManager().OpenedPort();
+    if (record && openPort != 0 && device.PortOpen()) {
+        record->portClosed(openPort);
+    }
+    return status;
 }
