@@ -74,8 +74,7 @@ int main(int argc, char* argv[]) {
     if (record) {
         record->setDevicePaths(device.portInfo().devicePath);
     }
-    ui::MainWindow window(device, device.portInfo(),
-                          record ? *record : logic::noTrafficRecord());
+    ui::MainWindow window(device, device.portInfo(), record ? *record : logic::noTrafficRecord());
     window.load();
     window.show();
     std::unique_ptr<sim::BoardPanel> panel;

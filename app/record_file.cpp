@@ -31,9 +31,9 @@ void appendTimestamp(QByteArray& line) {
     std::size_t length = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &local);
     const long offsetMinutes = local.tm_gmtoff / 60;
     const long absolute = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
-    const int more = std::snprintf(text.data() + length, text.size() - length, ".%03ld%c%02ld:%02ld",
-                                   now.tv_nsec / 1'000'000, offsetMinutes < 0 ? '-' : '+',
-                                   absolute / 60, absolute % 60);
+    const int more = std::snprintf(text.data() + length, text.size() - length,
+                                   ".%03ld%c%02ld:%02ld", now.tv_nsec / 1'000'000,
+                                   offsetMinutes < 0 ? '-' : '+', absolute / 60, absolute % 60);
     length += static_cast<std::size_t>(more > 0 ? more : 0);
     line.append(text.data(), static_cast<qsizetype>(length));
 }
@@ -208,8 +208,9 @@ void RecordFile::stop(const QString& reason) {
                                          "%2; recording has stopped.\n")
                               .arg(m_name, reason)),
                stderr);
-    m_failure = QStringLiteral("无法写入通信记录“%1”：%2。\n记录已停止，重新启动程序后才会继续记录；"
-                               "窗口中的内容不受影响。")
+    m_failure = QStringLiteral(
+                    "无法写入通信记录“%1”：%2。\n记录已停止，重新启动程序后才会继续记录；"
+                    "窗口中的内容不受影响。")
                     .arg(m_name, reason);
 }
 

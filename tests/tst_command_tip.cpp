@@ -23,14 +23,13 @@ private Q_SLOTS:
         row("channel 2 on", "A0 02 03 A5", "4 字节：A0 02 03 A5 — 第二路 打开，校验和正确");
         row("channel 2 off", "A0 02 02 A4", "4 字节：A0 02 02 A4 — 第二路 关闭，校验和正确");
         row("channel 2 reverse", "A0 02 04 A6", "4 字节：A0 02 04 A6 — 第二路 反向，校验和正确");
-        row("all on", "24 01 04 01 02 02 2E",
-            "7 字节：24 01 04 01 02 02 2E — 全开，校验和正确");
-        row("all off", "24 01 04 01 01 01 2C",
-            "7 字节：24 01 04 01 01 01 2C — 全关，校验和正确");
+        row("all on", "24 01 04 01 02 02 2E", "7 字节：24 01 04 01 02 02 2E — 全开，校验和正确");
+        row("all off", "24 01 04 01 01 01 2C", "7 字节：24 01 04 01 01 01 2C — 全关，校验和正确");
         // Written otherwise, the bytes are shown as they will go out.
         row("lower case, no spaces", "a00103a4", "4 字节：A0 01 03 A4 — 第一路 打开，校验和正确");
         // Wrong checksums.
-        row("wrong checksum", "A0 01 03 A5", "4 字节：A0 01 03 A5 — 第一路 打开，校验和不符，应为 A4");
+        row("wrong checksum", "A0 01 03 A5",
+            "4 字节：A0 01 03 A5 — 第一路 打开，校验和不符，应为 A4");
         row("wrong all-off checksum", "24 01 04 01 01 01 00",
             "7 字节：24 01 04 01 01 01 00 — 全关，校验和不符，应为 2C");
         // Unknown frames.

@@ -4,8 +4,6 @@
 // whole lines whether it is killed or shares the file with a second copy, and a record that
 // cannot be written is one message in a window that goes on working.
 
-#include <csignal>
-
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -13,6 +11,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <memory>
 
 #include "sim/pseudo_terminal.h"
@@ -62,9 +61,9 @@ QStringList recordLines(const QString& path) {
 
 // A whole line of the record: six fields, a timestamp and a known event.
 bool isWholeRecordLine(const QString& line) {
-    static const QRegularExpression whole(QStringLiteral(
-        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d\t)"
-        R"((opened|closed|lost|sent|received|error)(\t[^\t]*){4}$)"));
+    static const QRegularExpression whole(
+        QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d\t)"
+                       R"((opened|closed|lost|sent|received|error)(\t[^\t]*){4}$)"));
     return whole.match(line).hasMatch();
 }
 
@@ -159,8 +158,8 @@ private:
         }
         if (m_display.isEmpty()) {
             // A display of its own; Xvfb says which number it took.
-            m_xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0",
-                                                  "1280x800x24", "-dpi", "96", "-nolisten", "tcp"});
+            m_xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x800x24",
+                                                  "-dpi", "96", "-nolisten", "tcp"});
             if (!m_xvfb.waitForReadyRead(20000)) {
                 return false;
             }
@@ -191,9 +190,9 @@ private:
     }
 
     int visibleWindows(const Program& program) {
-        const QString found =
-            xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(program.process.processId()),
-                     "--classname", "zeva-relay-test"});
+        const QString found = xdotool({"search", "--all", "--onlyvisible", "--pid",
+                                       QString::number(program.process.processId()), "--classname",
+                                       "zeva-relay-test"});
         return found.isEmpty() ? 0 : static_cast<int>(found.split(u'\n').size());
     }
 
@@ -357,8 +356,8 @@ private Q_SLOTS:
             const QStringList own = eventsOf(lines, terminals[i].slavePath());
             QVERIFY(own.first().startsWith(u"opened\t"));
             QVERIFY(own.last().startsWith(u"closed\t"));
-            QCOMPARE(own.filter(QRegularExpression(u"^sent\t.*\t" + frames[i] + u"\t" +
-                                                   frames[i] + u'$'))
+            QCOMPARE(own.filter(QRegularExpression(u"^sent\t.*\t" + frames[i] + u"\t" + frames[i] +
+                                                   u'$'))
                          .size(),
                      kClicks);
         }
@@ -390,10 +389,9 @@ private Q_SLOTS:
         QCOMPARE(accepted.last().first().toByteArray(), QByteArray::fromHex("A00102A3"));
         QCOMPARE(visibleWindows(program), 1);
         stop(program);
-        const QStringList errors =
-            QString::fromLocal8Bit(program.process.readAllStandardError())
-                .split(u'\n')
-                .filter(u"traffic record");
+        const QStringList errors = QString::fromLocal8Bit(program.process.readAllStandardError())
+                                       .split(u'\n')
+                                       .filter(u"traffic record");
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().contains(u"the file was removed"), qPrintable(errors.first()));
         QVERIFY(!QFile::exists(path));
@@ -424,10 +422,9 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), 1, 10000);
         QCOMPARE(visibleWindows(program), 1);
         stop(program);
-        const QStringList errors =
-            QString::fromLocal8Bit(program.process.readAllStandardError())
-                .split(u'\n')
-                .filter(u"traffic record");
+        const QStringList errors = QString::fromLocal8Bit(program.process.readAllStandardError())
+                                       .split(u'\n')
+                                       .filter(u"traffic record");
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().contains(u"No space left on device"), qPrintable(errors.first()));
     }

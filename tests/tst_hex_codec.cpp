@@ -126,8 +126,7 @@ private Q_SLOTS:
         row("bad first digit", "G0", ReadEnd::NotHex, "G0", 0);
         row("pair split by spaces", "A0 Z  9", ReadEnd::NotHex, "Z9", 2);
         row("tab inside", "A0	01", ReadEnd::NotHex, "	0", 2);
-        row("emoji", QStringLiteral("A0😀"), ReadEnd::NotHex,
-            QStringLiteral("😀"), 2);
+        row("emoji", QStringLiteral("A0😀"), ReadEnd::NotHex, QStringLiteral("😀"), 2);
         row("lone last digit", "A0 01 03 A4 5", ReadEnd::LoneCharacter, "5", 11);
         row("lone last character", "A0 G", ReadEnd::LoneCharacter, "G", 2);
         row("lone digit only", "  7 ", ReadEnd::LoneCharacter, "7", 0);

@@ -336,14 +336,14 @@ private Q_SLOTS:
                                  << "4 字节：A0 01 03 A4 — 第一路 打开，校验和正确";
         QTest::newRow("off1text") << int(Control::off1text)
                                   << "4 字节：A0 01 02 A3 — 第一路 关闭，校验和正确";
-        QTest::newRow("reverse1text") << int(Control::reverse1text)
-                                      << "4 字节：A0 01 04 A5 — 第一路 反向，校验和正确";
+        QTest::newRow("reverse1text")
+            << int(Control::reverse1text) << "4 字节：A0 01 04 A5 — 第一路 反向，校验和正确";
         QTest::newRow("on2text") << int(Control::on2text)
                                  << "4 字节：A0 02 03 A5 — 第二路 打开，校验和正确";
         QTest::newRow("off2text") << int(Control::off2text)
                                   << "4 字节：A0 02 02 A4 — 第二路 关闭，校验和正确";
-        QTest::newRow("reverse2text") << int(Control::reverse2text)
-                                      << "4 字节：A0 02 04 A6 — 第二路 反向，校验和正确";
+        QTest::newRow("reverse2text")
+            << int(Control::reverse2text) << "4 字节：A0 02 04 A6 — 第二路 反向，校验和正确";
     }
 
     void commandBoxToolTips() {

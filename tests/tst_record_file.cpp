@@ -44,7 +44,8 @@ std::unique_ptr<app::RecordFile> openRecord(const QString& path) {
 // Sets the local time zone for the life of the object.
 class TimeZone {
 public:
-    explicit TimeZone(const QByteArray& zone) : m_old(qgetenv("TZ")), m_had(qEnvironmentVariableIsSet("TZ")) {
+    explicit TimeZone(const QByteArray& zone)
+        : m_old(qgetenv("TZ")), m_had(qEnvironmentVariableIsSet("TZ")) {
         qputenv("TZ", zone);
         ::tzset();
     }
@@ -164,7 +165,8 @@ private Q_SLOTS:
 
         QStringList events;
         std::vector<char> packet(64 * 1024);
-        for (ssize_t n = 0; (n = ::recv(pair[1], packet.data(), packet.size(), MSG_DONTWAIT)) > 0;) {
+        for (ssize_t n = 0;
+             (n = ::recv(pair[1], packet.data(), packet.size(), MSG_DONTWAIT)) > 0;) {
             events << QString::fromUtf8(packet.data(), n);
         }
         ::close(pair[1]);
@@ -175,7 +177,8 @@ private Q_SLOTS:
             QCOMPARE(events[i].count(u'\n'), 1);
             QCOMPARE(events[i].section(u'\t', 1, 1), kinds[i]);
         }
-        QVERIFY(events[2].endsWith(u'\t' + QStringLiteral("5A ").repeated(5000).chopped(1) + u'\n'));
+        QVERIFY(
+            events[2].endsWith(u'\t' + QStringLiteral("5A ").repeated(5000).chopped(1) + u'\n'));
     }
 
     void cannotOpen_data() {

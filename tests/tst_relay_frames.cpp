@@ -80,7 +80,7 @@ private Q_SLOTS:
     // A frame is known by its length and every byte but the checksum, right or wrong.
     void frameOf_data() {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("frame");  // -1: no relay frame
+        QTest::addColumn<int>("frame");     // -1: no relay frame
         QTest::addColumn<int>("checksum");  // -1: none belongs to these bytes
         const auto row = [](const char* name, const char* hex, int frame, int checksum) {
             QTest::newRow(name) << QByteArray::fromHex(hex) << frame << checksum;

@@ -173,9 +173,8 @@ private Q_SLOTS:
         QCOMPARE(rig.toolkit.texts[Control::Text1],
                  QStringLiteral("\r\n发出数据:A0 01 03 A4\r\n-->收到数据: A0 01"
                                 "\r\n发出数据:24 01 04 01 01 01 2C\r\n-->收到数据:"));
-        QCOMPARE(rig.device.written,
-                 (std::vector<std::uint8_t>{0xA0, 0x01, 0x03, 0xA4, 0x24, 0x01, 0x04, 0x01, 0x01,
-                                            0x01, 0x2C}));
+        QCOMPARE(rig.device.written, (std::vector<std::uint8_t>{0xA0, 0x01, 0x03, 0xA4, 0x24, 0x01,
+                                                                0x04, 0x01, 0x01, 0x01, 0x2C}));
     }
 
     // A record failing while an error is shown: both messages, the error's first.

@@ -223,8 +223,7 @@ int main(int argc, char** argv) {
     if (record) {
         record->setDevicePaths(device.portInfo().devicePath);
     }
-    ui::MainWindow window(device, device.portInfo(),
-                          record ? *record : logic::noTrafficRecord());
+    ui::MainWindow window(device, device.portInfo(), record ? *record : logic::noTrafficRecord());
     window.load();
     window.show();
     auto* work = static_cast<ui::LogView*>(window.widget(Control::Text1));

@@ -38,8 +38,7 @@ bool isDigit(char16_t c) {
 void checkReading(std::u16string_view text, const std::vector<std::uint8_t>& converted,
                   std::int16_t count) {
     const codec::CommandReading reading = codec::readCommandText(text);
-    const std::vector<std::uint8_t> expected =
-        count == 0 ? std::vector<std::uint8_t>{} : converted;
+    const std::vector<std::uint8_t> expected = count == 0 ? std::vector<std::uint8_t>{} : converted;
     if (reading.bytes != expected || reading.consumed > text.size() ||
         (reading.end == codec::ReadEnd::TooLong) != (text.size() > codec::kMaxCommandTextLength)) {
         std::abort();
