@@ -66,7 +66,7 @@ void appendField(QByteArray& line, QStringView text) {
 // appended one character at a time.
 void appendBytes(QByteArray& line, std::span<const std::uint8_t> bytes) {
     const qsizetype start = line.size();
-    const auto digits = static_cast<qsizetype>(bytes.size() * 3);
+    const qsizetype digits = static_cast<qsizetype>(bytes.size()) * 3;
     line.resize(start + (bytes.empty() ? 1 : digits));
     char* out = line.data() + start;
     for (const std::uint8_t byte : bytes) {

@@ -44,6 +44,7 @@ std::optional<Frame> frameOf(std::span<const std::uint8_t> bytes) {
     // The table's texts, read once, are the one source of what each frame holds.
     static const std::vector<std::pair<Frame, std::vector<std::uint8_t>>> frames = [] {
         std::vector<std::pair<Frame, std::vector<std::uint8_t>>> read;
+        read.reserve(kCommandTexts.size());
         for (const CommandText& entry : kCommandTexts) {
             read.emplace_back(entry.frame, readCommandText(entry.text).bytes);
         }
