@@ -5,6 +5,7 @@
 // cannot be written is one message in a window that goes on working.
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -395,6 +396,74 @@ private Q_SLOTS:
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().contains(u"the file was removed"), qPrintable(errors.first()));
         QVERIFY(!QFile::exists(path));
+    }
+
+    // A small filesystem that fills up while the program runs: the next line finds no room, one
+    // line on standard error and one message follow, and the window goes on sending.
+    void fullFilesystemIsOneMessage() {
+        if (!haveDisplay()) {
+            QSKIP("no virtual display");
+        }
+        QTemporaryDir mountPoint;
+        // Four pages: two for the record, two for a file that takes the rest.
+        QProcess mount;
+        mount.start(QStringLiteral("mount"),
+                    {"-t", "tmpfs", "-o", "size=16k", "tmpfs", mountPoint.path()});
+        if (!mount.waitForFinished(10000) || mount.exitStatus() != QProcess::NormalExit ||
+            mount.exitCode() != 0) {
+            QSKIP("this machine does not let the test mount a small tmpfs (needs root)");
+        }
+        const struct Unmount {
+            QString path;
+            ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
+        } unmount{mountPoint.path()};
+
+        sim::PseudoTerminal terminal;
+        sim::RelayBoardSim board(terminal);
+        QSignalSpy accepted(&board, &sim::RelayBoardSim::frameAccepted);
+        const QString path = mountPoint.filePath(QStringLiteral("record.log"));
+        // The record starts so that the opening's line ends it exactly at the end of its second
+        // page; the opening's line is the time (29), the event, COM1, the device, the settings
+        // and five tabs and a line feed.
+        const qint64 openedLine = 29 + 6 + 4 + terminal.slavePath().size() + 10 + 6;
+        const qint64 pages = 2 * 4096;
+        {
+            QFile earlier(path);
+            QVERIFY(earlier.open(QIODevice::WriteOnly));
+            QCOMPARE(earlier.write(QByteArray(pages - openedLine - 1, 'x') + '\n'),
+                     pages - openedLine);
+        }
+        Program program;
+        start(program, terminal, {"--log", path});
+        showWindow(program, terminal);
+        QTRY_COMPARE(QFileInfo(path).size(), pages);
+        QFile filler(mountPoint.filePath(QStringLiteral("filler")));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(1024, 'f')) == 1024) {
+        }
+        filler.close();
+
+        click(program, Control::on1);
+        QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(program), 2, 10000);
+        xdotool({"key", "Return"});
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(program), 1, 10000);
+        click(program, Control::on2);
+        QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), 2, 10000);
+        QCOMPARE(accepted.last().first().toByteArray(), QByteArray::fromHex("A00203A5"));
+        QCOMPARE(visibleWindows(program), 1);
+        stop(program);
+
+        const QStringList errors = QString::fromLocal8Bit(program.process.readAllStandardError())
+                                       .split(u'\n')
+                                       .filter(u"traffic record");
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().contains(u"No space left on device"), qPrintable(errors.first()));
+        // What was recorded before stays whole.
+        QStringList lines = recordLines(path);
+        QCOMPARE(lines.takeLast(), QString());
+        QVERIFY2(isWholeRecordLine(lines.last()), qPrintable(lines.last()));
+        QVERIFY(lines.last().contains(u"\topened\tCOM1\t"));
     }
 
     // A device that takes no byte (/dev/full) fails at the first event, the port's opening at
