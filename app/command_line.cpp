@@ -103,7 +103,12 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
         QStringLiteral("list-ports"),
         QStringLiteral("Print the serial port each COM number stands for now, with what is known "
                        "of it, and exit."));
-    parser.addOptions({help, version, port, simulate, listPorts});
+    const QCommandLineOption log(
+        QStringLiteral("log"),
+        QStringLiteral("Append a timestamped record of the traffic to FILE, one line per event "
+                       "(- for standard output). See the manual page for its fields."),
+        QStringLiteral("FILE"));
+    parser.addOptions({help, version, port, simulate, listPorts, log});
 
     QStringList ours;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -148,6 +153,16 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
         return badUsage(
             QStringLiteral("--list-ports lists the machine's ports; the simulated "
                            "board exists only while the program runs."));
+    }
+    if (parser.isSet(log)) {
+        const QStringList files = parser.values(log);
+        if (files.size() > 1) {
+            return badUsage(QStringLiteral("--log is given twice."));
+        }
+        if (files.constFirst().isEmpty()) {
+            return badUsage(QStringLiteral("--log needs a file name, or - for standard output."));
+        }
+        options.log = files.constFirst();
     }
     static const QRegularExpression binding(QStringLiteral("^COM([^=]*)=(.+)$"),
                                             QRegularExpression::CaseInsensitiveOption);

@@ -2,11 +2,12 @@
 
 // The program's command line. Without arguments the program behaves as it always has; the
 // options are Linux additions: bind a COM number to a device path, try the program on the
-// built-in simulated board, or list the ports. Qt's own options (-platform, -style, -reverse ...)
-// are stepped over and left for QApplication.
+// built-in simulated board, list the ports, or keep a record of the traffic in a file. Qt's own
+// options (-platform, -style, -reverse ...) are stepped over and left for QApplication.
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <variant>
 
 #include "serial/port_numbering.h"
@@ -19,6 +20,8 @@ struct Options {
     serial::PortNumbering::Bindings bindings;
     bool simulate = false;
     bool listPorts = false;
+    // The traffic record's file, "-" for standard output; none without --log.
+    std::optional<QString> log;
 };
 
 // What the command line asks for: run with options, or print a text and exit with a status.

@@ -1,11 +1,12 @@
-// Start-up: reads the command line, creates the serial device (and with --simulate the
-// simulated board on a pseudo-terminal, with its panel beside the window), runs the window's
-// start-up before the window is first shown, and runs the event loop until the window is
-// closed. Leaving main closes the port and releases its lock; so does a stop signal, whenever it
-// comes (quit_on_signal.h).
+// Start-up: reads the command line, opens the traffic record's file for --log, creates the
+// serial device (and with --simulate the simulated board on a pseudo-terminal, with its panel
+// beside the window), runs the window's start-up before the window is first shown, and runs the
+// event loop until the window is closed. Leaving main closes the port and releases its lock; so
+// does a stop signal, whenever it comes (quit_on_signal.h).
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <variant>
@@ -13,6 +14,7 @@
 #include "app/command_line.h"
 #include "app/port_list.h"
 #include "app/quit_on_signal.h"
+#include "app/record_file.h"
 #include "serial/linux_comm_device.h"
 #include "sim/board_panel.h"
 #include "sim/pseudo_terminal.h"
@@ -45,6 +47,19 @@ int main(int argc, char* argv[]) {
         std::fputs(list.toLocal8Bit().constData(), stdout);
         return 0;
     }
+    // A record that cannot be kept is a usage error, found before any window opens.
+    std::unique_ptr<app::RecordFile> record;
+    if (options.log) {
+        QString error;
+        record = app::RecordFile::open(*options.log, error);
+        if (!record) {
+            std::fputs(error.toLocal8Bit().constData(), stderr);
+            return app::kExitBadUsage;
+        }
+        // A record on a pipe whose reader has gone fails with EPIPE and stops, instead of the
+        // signal ending the program.
+        std::signal(SIGPIPE, SIG_IGN);
+    }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zeva-relay-test"));
@@ -71,11 +86,24 @@ int main(int argc, char* argv[]) {
         &device, &serial::LinuxCommDevice::openFailed, &device, [](const QString& description) {
             std::fprintf(stderr, "zeva-relay-test: %s\n", description.toLocal8Bit().constData());
         });
-    const app::QuitOnSignal quitOnSignal([&device] { device.PortOpen(false); });
     if (app::stopRequested()) {
         return 0;
     }
-    ui::MainWindow window(device, device.portInfo());
+    if (record) {
+        record->setDevicePaths(device.portInfo().devicePath);
+    }
+    ui::MainWindow window(device, device.portInfo(), record ? *record : logic::noTrafficRecord());
+    // The port closes as the program ends, when the window is closed or on a stop signal; the
+    // record says so first.
+    const auto closePort = [&] {
+        const std::int16_t openPort = window.logic().portManager().OpenedPort();
+        if (record && openPort != 0 && device.PortOpen()) {
+            record->portClosed(openPort);
+        }
+        device.PortOpen(false);
+    };
+    // Watching from before the start-up, whose message box runs the first event loop.
+    const app::QuitOnSignal quitOnSignal(closePort);
     window.load();
     window.show();
     std::unique_ptr<sim::BoardPanel> panel;
@@ -84,5 +112,7 @@ int main(int argc, char* argv[]) {
         panel->move(window.frameGeometry().topRight() + QPoint(12, 0));
         panel->show();
     }
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    closePort();
+    return status;
 }

@@ -38,22 +38,37 @@ std::int16_t ConvertHexChr(std::u16string_view str) {
     return -1;
 }
 
-std::int16_t strHexToByteArray(std::u16string_view strText, std::vector<std::uint8_t>& bytByte) {
-    bytByte.clear();
-    if (strText.size() <= kMaxCommandTextLength) {
-        bytByte.reserve(strText.size() / 2 + 1);
-        std::size_t cursor = 0;
-        char16_t high = 0;
-        char16_t low = 0;
-        while (nextDigitChar(strText, cursor, high) && nextDigitChar(strText, cursor, low)) {
-            const std::int16_t highValue = ConvertHexChr(std::u16string_view(&high, 1));
-            const std::int16_t lowValue = ConvertHexChr(std::u16string_view(&low, 1));
-            if (highValue < 0 || lowValue < 0) {
-                break;
-            }
-            bytByte.push_back(static_cast<std::uint8_t>(highValue * 16 + lowValue));
-        }
+CommandReading readCommandText(std::u16string_view text) {
+    CommandReading reading;
+    if (text.size() > kMaxCommandTextLength) {
+        reading.end = ReadEnd::TooLong;
+        return reading;
     }
+    reading.bytes.reserve(text.size() / 2 + 1);
+    std::size_t cursor = 0;
+    char16_t high = 0;
+    char16_t low = 0;
+    while (nextDigitChar(text, cursor, high)) {
+        if (!nextDigitChar(text, cursor, low)) {
+            reading.end = ReadEnd::LoneCharacter;
+            reading.stopChars = {high};
+            return reading;
+        }
+        const std::int16_t highValue = ConvertHexChr(std::u16string_view(&high, 1));
+        const std::int16_t lowValue = ConvertHexChr(std::u16string_view(&low, 1));
+        if (highValue < 0 || lowValue < 0) {
+            reading.end = ReadEnd::NotHex;
+            reading.stopChars = {high, low};
+            return reading;
+        }
+        reading.bytes.push_back(static_cast<std::uint8_t>(highValue * 16 + lowValue));
+        reading.consumed = cursor;
+    }
+    return reading;
+}
+
+std::int16_t strHexToByteArray(std::u16string_view strText, std::vector<std::uint8_t>& bytByte) {
+    bytByte = readCommandText(strText).bytes;
     const auto count = static_cast<std::int16_t>(bytByte.size());
     if (count == 0) {
         bytByte.assign(1, 0x00);

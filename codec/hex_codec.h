@@ -31,8 +31,32 @@ std::int16_t ConvertHexChr(std::u16string_view str);
 // Converts the command text `strText` into `bytByte`, replacing whatever the array held, and
 // returns the number of bytes produced (0 to length / 2). When the count is at least 1 the array
 // holds exactly the bytes to send; when it is 0 the array holds one byte 0x00 and nothing is to
-// be sent.
+// be sent. It is readCommandText below with the reading's bytes handed over, so the two always
+// agree.
 std::int16_t strHexToByteArray(std::u16string_view strText, std::vector<std::uint8_t>& bytByte);
+
+// Why reading a command text ended.
+enum class ReadEnd : std::uint8_t {
+    Complete,       // nothing but spaces follows the last pair read (or the text is empty)
+    NotHex,         // the next pair holds a character that is not a hexadecimal digit
+    LoneCharacter,  // one character is left at the end, with none to pair it with
+    TooLong,        // the text is longer than kMaxCommandTextLength and was not read at all
+};
+
+// A command text read the way strHexToByteArray reads it, with where and why reading ended, so
+// that the window can tell the operator what a text will send.
+struct CommandReading {
+    std::vector<std::uint8_t> bytes;
+    ReadEnd end = ReadEnd::Complete;
+    // The characters that ended reading: the two of the pair for NotHex, the one left over for
+    // LoneCharacter, none otherwise. They are those of the pair after the last byte read, the
+    // pair numbered bytes.size() + 1.
+    std::u16string stopChars;
+    // Code units of the text read into `bytes`: the offset just behind the last digit read.
+    std::size_t consumed = 0;
+};
+
+CommandReading readCommandText(std::u16string_view text);
 
 // The digits of a byte as it is shown, by value: a byte is kUpperHexDigits[byte >> 4] followed by
 // kUpperHexDigits[byte & 0x0F].

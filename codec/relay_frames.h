@@ -4,7 +4,7 @@
 // texts of its six command boxes from this table, and the all-on and all-off buttons send their
 // fixed texts from it; every text goes through the codec at the moment of sending, so an edited
 // box sends the edited frame. Nothing computes or checks a checksum while sending: the helpers
-// below are for tests, the simulated board and tools.
+// below are for the command boxes' tooltips, tests, the simulated board and tools.
 //
 // Channel frame, 4 bytes:        A0, channel (01 or 02), operation (02 off, 03 on, 04 reverse),
 //                                sum of the three bytes before it modulo 256.
@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -72,6 +73,14 @@ std::uint8_t allChannelsChecksum(std::span<const std::uint8_t, 6> head);
 // True when `frame` is a whole channel or all-channels frame (by its start byte and length)
 // whose last byte is the checksum of the bytes before it.
 bool hasValidChecksum(std::span<const std::uint8_t> frame);
+
+// The relay frame of the table above that `bytes` is, judged by its length and every byte but
+// the last, which is the checksum whether it is right or not; none when it is no relay frame.
+std::optional<Frame> frameOf(std::span<const std::uint8_t> bytes);
+
+// The checksum that belongs in the last byte of `frame`, a channel or all-channels frame by its
+// start byte and length; none for any other bytes.
+std::optional<std::uint8_t> expectedChecksum(std::span<const std::uint8_t> frame);
 
 // The channel frame for `channel` (1 or 2) and `op`, checksum included.
 std::array<std::uint8_t, kChannelFrameSize> channelFrame(std::uint8_t channel, ChannelOp op);

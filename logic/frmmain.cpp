@@ -5,12 +5,13 @@
 
 namespace logic {
 
-frmmain::frmmain(CommDevice& MSComm1, Toolkit& toolkit)
+frmmain::frmmain(CommDevice& MSComm1, Toolkit& toolkit, TrafficRecord& record)
     : m_device(MSComm1),
       m_toolkit(toolkit),
-      m_ports(MSComm1, toolkit),
-      m_transmit(MSComm1, toolkit),
-      m_receive(MSComm1, toolkit) {
+      m_record(record),
+      m_ports(MSComm1, toolkit, record),
+      m_transmit(MSComm1, toolkit, record),
+      m_receive(MSComm1, toolkit, record) {
     m_device.setOnComm([this] { MSComm1_OnComm(); });
 }
 
@@ -24,7 +25,12 @@ void frmmain::handle(Body body) {
     try {
         body();
     } catch (const CommError& error) {
+        m_record.errorShown(error.description());
         m_toolkit.messageBox(error.description());
+    }
+    const QString recordFailure = m_record.takeFailure();
+    if (!recordFailure.isEmpty()) {
+        m_toolkit.messageBox(recordFailure);
     }
     m_device.releaseEvents();
 }

@@ -13,7 +13,8 @@
 // Every handler runs to its end before the next one starts: the device's events are held while
 // a handler runs (a modal message box runs a nested event loop). No device error escapes a
 // handler; where the operator must hear of a failure, one message box shows the device's
-// description.
+// description. Every event on the line, and every error shown, also goes to the traffic record;
+// a record that fails is reported once, in a message box at the end of the handler.
 
 #include <QString>
 #include <cstdint>
@@ -22,6 +23,7 @@
 #include "logic/port_manager.h"
 #include "logic/receive_path.h"
 #include "logic/toolkit.h"
+#include "logic/traffic_record.h"
 #include "logic/transmit_path.h"
 
 namespace logic {
@@ -29,7 +31,7 @@ namespace logic {
 class frmmain {
 public:
     // Installs itself as the device's OnComm handler for its lifetime.
-    frmmain(CommDevice& MSComm1, Toolkit& toolkit);
+    frmmain(CommDevice& MSComm1, Toolkit& toolkit, TrafficRecord& record = noTrafficRecord());
     frmmain(const frmmain&) = delete;
     frmmain& operator=(const frmmain&) = delete;
     ~frmmain();
@@ -65,6 +67,7 @@ private:
 
     CommDevice& m_device;
     Toolkit& m_toolkit;
+    TrafficRecord& m_record;
     PortManager m_ports;
     TransmitPath m_transmit;
     ReceivePath m_receive;

@@ -12,6 +12,11 @@ void PortManager::showClosedState() {
     m_toolkit.setFillColor(Control::Shape1, kLampClosed);
 }
 
+void PortManager::showError(const QString& message) {
+    m_record.errorShown(message);
+    m_toolkit.messageBox(message);
+}
+
 std::int16_t PortManager::pickedPort() {
     return static_cast<std::int16_t>(m_toolkit.selectedIndex(Control::Combo1) + 1);
 }
@@ -28,13 +33,13 @@ bool PortManager::ProbePort(std::int16_t port) {
     } catch (const CommError& error) {
         switch (error.number()) {
             case comm_error::kPortNotFound:
-                m_toolkit.messageBox(kPortMissingMessage);
+                showError(kPortMissingMessage);
                 break;
             case comm_error::kPortAlreadyOpen:
-                m_toolkit.messageBox(kPortBusyMessage);
+                showError(kPortBusyMessage);
                 break;
             default:
-                m_toolkit.messageBox(kOtherErrorMessage);
+                showError(kOtherErrorMessage);
                 break;
         }
         return false;
@@ -51,8 +56,10 @@ void PortManager::OpenPort(std::int16_t port) {
     m_device.SThreshold(1);
     m_device.RThreshold(1);
     // CommSettings is still empty when start-up found no port; the line settings are fixed.
-    m_device.Settings(m_commSettings.isEmpty() ? kLineSettings : m_commSettings);
+    const QString& settings = m_commSettings.isEmpty() ? kLineSettings : m_commSettings;
+    m_device.Settings(settings);
     m_device.PortOpen(true);
+    m_record.portOpened(port, settings);
 }
 
 void PortManager::openOrReport(std::int16_t port) {
@@ -60,7 +67,7 @@ void PortManager::openOrReport(std::int16_t port) {
         OpenPort(port);
         m_openedPort = port;
     } catch (const CommError& error) {
-        m_toolkit.messageBox(error.description());
+        showError(error.description());
         showClosedState();
         m_openedPort = 0;
     }
@@ -88,8 +95,9 @@ void PortManager::changePort() {
     if (m_openedPort != 0) {
         try {
             m_device.PortOpen(false);
+            m_record.portClosed(m_openedPort);
         } catch (const CommError& error) {
-            m_toolkit.messageBox(error.description());
+            showError(error.description());
         }
     }
     if (ProbePort(port)) {
@@ -107,18 +115,20 @@ void PortManager::openOrClose() {
         m_device.Settings(kLineSettings);
         if (m_toolkit.caption(Control::Command1) == kOpenCaption) {
             m_device.PortOpen(false);
+            m_record.portClosed(m_openedPort);
             showClosedState();
             m_openedPort = 0;
         } else {
             const std::int16_t port = pickedPort();
             if (ProbePort(port)) {
                 m_device.PortOpen(true);
+                m_record.portOpened(port, kLineSettings);
                 showOpenState();
                 m_openedPort = port;
             }
         }
     } catch (const CommError& error) {
-        m_toolkit.messageBox(error.description());
+        showError(error.description());
     }
 }
 
@@ -127,9 +137,11 @@ void PortManager::portLost() {
     if (m_toolkit.caption(Control::Command1) != kOpenCaption) {
         return;
     }
+    const QString reason = m_device.CommEventDescription();
+    m_record.portLost(m_openedPort, reason);
     showClosedState();
     m_openedPort = 0;
-    m_toolkit.messageBox(m_device.CommEventDescription());
+    showError(reason);
 }
 
 }  // namespace logic

@@ -21,6 +21,7 @@
 
 #include "logic/comm_device.h"
 #include "logic/toolkit.h"
+#include "logic/traffic_record.h"
 
 namespace logic {
 
@@ -33,7 +34,8 @@ inline const QString kOtherErrorMessage = QStringLiteral("其它错误");
 
 class PortManager {
 public:
-    PortManager(CommDevice& MSComm1, Toolkit& toolkit) : m_device(MSComm1), m_toolkit(toolkit) {}
+    PortManager(CommDevice& MSComm1, Toolkit& toolkit, TrafficRecord& record = noTrafficRecord())
+        : m_device(MSComm1), m_toolkit(toolkit), m_record(record) {}
 
     // Start-up: tries COM1.
     void openFirstPort();
@@ -61,9 +63,12 @@ private:
     // description and the closed state. The port stays closed, as opening is OpenPort's last
     // step.
     void openOrReport(std::int16_t port);
+    // A message box about an error, recorded first.
+    void showError(const QString& message);
 
     CommDevice& m_device;
     Toolkit& m_toolkit;
+    TrafficRecord& m_record;
     QString m_commSettings;
     std::int16_t m_selectedPort = 0;
     std::int16_t m_openedPort = 0;

@@ -58,6 +58,7 @@ std::int16_t ReceivePath::MSComm1_OnComm() {
     }
     appendEntries(Control::Text1, entries);
     appendEntries(Control::Text4, entries);
+    m_record.bytesReceived(bytes);
     return event;
 }
 

@@ -16,15 +16,18 @@
 
 #include "logic/comm_device.h"
 #include "logic/toolkit.h"
+#include "logic/traffic_record.h"
 
 namespace logic {
 
 class ReceivePath {
 public:
-    ReceivePath(CommDevice& MSComm1, Toolkit& toolkit) : m_device(MSComm1), m_toolkit(toolkit) {}
+    ReceivePath(CommDevice& MSComm1, Toolkit& toolkit, TrafficRecord& record = noTrafficRecord())
+        : m_device(MSComm1), m_toolkit(toolkit), m_record(record) {}
 
     // Handles one OnComm and returns the CommEvent it read. Only kComEvReceive is acted on.
-    // Every byte Input returns is shown, also those beyond the count read just before it.
+    // Every byte Input returns is shown, also those beyond the count read just before it, and
+    // then recorded.
     std::int16_t MSComm1_OnComm();
 
 private:
@@ -33,6 +36,7 @@ private:
 
     CommDevice& m_device;
     Toolkit& m_toolkit;
+    TrafficRecord& m_record;
 };
 
 }  // namespace logic

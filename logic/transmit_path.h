@@ -5,7 +5,9 @@
 // command and a reply header in the work area:
 //     CR LF "发出数据:" <the text as given>  CR LF "-->收到数据:"
 // The receive path appends the reply bytes behind the header. A device error ends the send at
-// the failing step and propagates (CommError); nothing of that send is logged.
+// the failing step and propagates (CommError); nothing of that send is logged in the work area.
+// The traffic record gets every send, with the bytes written: none when nothing converted or the
+// device failed.
 
 #include <QString>
 #include <cstdint>
@@ -13,12 +15,14 @@
 
 #include "logic/comm_device.h"
 #include "logic/toolkit.h"
+#include "logic/traffic_record.h"
 
 namespace logic {
 
 class TransmitPath {
 public:
-    TransmitPath(CommDevice& MSComm1, Toolkit& toolkit) : m_device(MSComm1), m_toolkit(toolkit) {}
+    TransmitPath(CommDevice& MSComm1, Toolkit& toolkit, TrafficRecord& record = noTrafficRecord())
+        : m_device(MSComm1), m_toolkit(toolkit), m_record(record) {}
 
     void send_cmd(const QString& str);
 
@@ -30,6 +34,7 @@ public:
 private:
     CommDevice& m_device;
     Toolkit& m_toolkit;
+    TrafficRecord& m_record;
     QString m_txText;
     std::vector<std::uint8_t> m_txBytes;
 };

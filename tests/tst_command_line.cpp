@@ -100,6 +100,17 @@ private Q_SLOTS:
         QCOMPARE(options->bindings.at(4), QStringLiteral("/dev/ttyACM0"));
     }
 
+    void log() {
+        for (const QString& file : {QStringLiteral("/tmp/relay.log"), QStringLiteral("-")}) {
+            const auto parsed = parse({"--log", file});
+            const auto* options = std::get_if<app::Options>(&parsed);
+            QVERIFY(options);
+            QCOMPARE(options->log, std::optional<QString>(file));
+        }
+        const auto parsed = parse({});
+        QVERIFY(!std::get<app::Options>(parsed).log);
+    }
+
     void exits_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status");
@@ -126,6 +137,11 @@ private Q_SLOTS:
                                << "COM1 is bound twice";
         QTest::newRow("simulated COM1 rebound")
             << QStringList{"--simulate", "--port", "COM1=/a"} << 2 << "COM1 is bound twice";
+        QTest::newRow("log without a file") << QStringList{"--log"} << 2 << "Missing value after";
+        QTest::newRow("log with an empty name")
+            << QStringList{"--log", ""} << 2 << "--log needs a file name";
+        QTest::newRow("log twice")
+            << QStringList{"--log", "a", "--log", "b"} << 2 << "--log is given twice";
         QTest::newRow("stray argument") << QStringList{"COM1"} << 2 << "unexpected argument";
         // Every number outside the list gets the same answer, however it is written; none may
         // wrap around into the list.

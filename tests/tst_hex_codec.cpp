@@ -95,6 +95,56 @@ private Q_SLOTS:
         QCOMPARE(bytes(out), expected.isEmpty() ? QByteArray(1, '\0') : expected);
     }
 
+    // The reading behind the tooltips gives exactly the bytes of the conversion, on the same
+    // table.
+    void readingMatchesConversion_data() { strHexToByteArray_data(); }
+
+    void readingMatchesConversion() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, expected);
+        const codec::CommandReading reading = codec::readCommandText(view(text));
+        QCOMPARE(bytes(reading.bytes), expected);
+    }
+
+    // Where reading ends and why: the characters that ended it and how much of the text was
+    // read before them.
+    void readEnd_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QString>("stopChars");
+        QTest::addColumn<int>("consumed");
+        const auto row = [](const char* name, const QString& text, codec::ReadEnd end,
+                            const QString& stop, int consumed) {
+            QTest::newRow(name) << text << int(end) << stop << consumed;
+        };
+        using codec::ReadEnd;
+        row("canonical", "A0 01 03 A4", ReadEnd::Complete, "", 11);
+        row("trailing spaces", "A0 01  ", ReadEnd::Complete, "", 5);
+        row("empty", "", ReadEnd::Complete, "", 0);
+        row("spaces only", "   ", ReadEnd::Complete, "", 0);
+        row("bad second digit", "A0 01 0G A4", ReadEnd::NotHex, "0G", 5);
+        row("bad first digit", "G0", ReadEnd::NotHex, "G0", 0);
+        row("pair split by spaces", "A0 Z  9", ReadEnd::NotHex, "Z9", 2);
+        row("tab inside", "A0	01", ReadEnd::NotHex, "	0", 2);
+        row("emoji", QStringLiteral("A0😀"), ReadEnd::NotHex, QStringLiteral("😀"), 2);
+        row("lone last digit", "A0 01 03 A4 5", ReadEnd::LoneCharacter, "5", 11);
+        row("lone last character", "A0 G", ReadEnd::LoneCharacter, "G", 2);
+        row("lone digit only", "  7 ", ReadEnd::LoneCharacter, "7", 0);
+        row("too long", QString(32768, u'0'), ReadEnd::TooLong, "", 0);
+        row("longest", QString(32767, u'0'), ReadEnd::LoneCharacter, "0", 32766);
+    }
+
+    void readEnd() {
+        QFETCH(QString, text);
+        QFETCH(int, end);
+        QFETCH(QString, stopChars);
+        QFETCH(int, consumed);
+        const codec::CommandReading reading = codec::readCommandText(view(text));
+        QCOMPARE(int(reading.end), end);
+        QCOMPARE(QString::fromStdU16String(reading.stopChars), stopChars);
+        QCOMPARE(reading.consumed, static_cast<std::size_t>(consumed));
+    }
+
     // The longest text the 16-bit length can hold is read whole; one character more and the
     // text is refused as a whole.
     void lengthLimit_data() {

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -17,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <algorithm>
 #include <memory>
 
@@ -428,6 +430,56 @@ private Q_SLOTS:
         QVERIFY(
             rig.text(Control::Text1).endsWith(QStringLiteral("发出数据:a0 01 03 a5") + kHeader));
         QCOMPARE(box->text(), QStringLiteral("a0 01 03 a5"));
+    }
+
+    // Each command box's tooltip tells what its text sends at the moment it is shown, after
+    // the operator's edits too.
+    void commandBoxToolTips_data() {
+        QTest::addColumn<int>("box");
+        QTest::addColumn<QString>("before");
+        QTest::newRow("on1text") << int(Control::on1text)
+                                 << "4 字节：A0 01 03 A4 — 第一路 打开，校验和正确";
+        QTest::newRow("off1text") << int(Control::off1text)
+                                  << "4 字节：A0 01 02 A3 — 第一路 关闭，校验和正确";
+        QTest::newRow("reverse1text")
+            << int(Control::reverse1text) << "4 字节：A0 01 04 A5 — 第一路 反向，校验和正确";
+        QTest::newRow("on2text") << int(Control::on2text)
+                                 << "4 字节：A0 02 03 A5 — 第二路 打开，校验和正确";
+        QTest::newRow("off2text") << int(Control::off2text)
+                                  << "4 字节：A0 02 02 A4 — 第二路 关闭，校验和正确";
+        QTest::newRow("reverse2text")
+            << int(Control::reverse2text) << "4 字节：A0 02 04 A6 — 第二路 反向，校验和正确";
+    }
+
+    void commandBoxToolTips() {
+        QFETCH(int, box);
+        QFETCH(QString, before);
+        FakeWindow rig;
+        auto* edit = qobject_cast<QLineEdit*>(rig.window.widget(static_cast<Control>(box)));
+        QVERIFY(edit);
+        const auto hover = [&] {
+            const QPoint at = edit->rect().center();
+            QHelpEvent help(QEvent::ToolTip, at, edit->mapToGlobal(at));
+            QApplication::sendEvent(edit, &help);
+        };
+        hover();
+        QTRY_COMPARE(QToolTip::text(), before);
+
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("A0 01 03 A5"));
+        hover();
+        QTRY_COMPARE(QToolTip::text(),
+                     QStringLiteral("4 字节：A0 01 03 A5 — 第一路 打开，校验和不符，应为 A4"));
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClicks(edit, QStringLiteral("G"));
+        hover();
+        QTRY_COMPARE(QToolTip::text(),
+                     QStringLiteral("只转换了前 3 字节：第 4 对 “AG” 不是十六进制数\n"
+                                    "3 字节：A0 01 03 — 未知的帧"));
+        QToolTip::hideText();
+        // Nothing of it went to the device.
+        QVERIFY(rig.device.log.isEmpty());
     }
 
     void clearButton() {

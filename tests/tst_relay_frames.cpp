@@ -1,5 +1,6 @@
 #include <QTest>
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "codec/hex_codec.h"
@@ -74,6 +75,43 @@ private Q_SLOTS:
         QFETCH(QByteArray, frame);
         const std::vector<std::uint8_t> bytes(frame.begin(), frame.end());
         QVERIFY(!codec::hasValidChecksum(bytes));
+    }
+
+    // A frame is known by its length and every byte but the checksum, right or wrong.
+    void frameOf_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("frame");     // -1: no relay frame
+        QTest::addColumn<int>("checksum");  // -1: none belongs to these bytes
+        const auto row = [](const char* name, const char* hex, int frame, int checksum) {
+            QTest::newRow(name) << QByteArray::fromHex(hex) << frame << checksum;
+        };
+        row("1 on", "A00103A4", int(Frame::Channel1On), 0xA4);
+        row("1 off, wrong checksum", "A00102FF", int(Frame::Channel1Off), 0xA3);
+        row("1 reverse", "A00104A5", int(Frame::Channel1Reverse), 0xA5);
+        row("2 on", "A00203A5", int(Frame::Channel2On), 0xA5);
+        row("2 off", "A00202A4", int(Frame::Channel2Off), 0xA4);
+        row("2 reverse, wrong checksum", "A0020400", int(Frame::Channel2Reverse), 0xA6);
+        row("all on", "2401040102022E", int(Frame::AllOn), 0x2E);
+        row("all off, wrong checksum", "2401040101012D", int(Frame::AllOff), 0x2C);
+        row("channel 3", "A00303A6", -1, 0xA6);
+        row("operation 05", "A00105A6", -1, 0xA6);
+        row("all-channels frame of neither kind", "2401040102012D", -1, 0x2D);
+        row("channel frame one byte short", "A00103", -1, -1);
+        row("channel frame one byte long", "A00103A4A4", -1, -1);
+        row("unknown start byte", "A10103A5", -1, -1);
+        row("one byte", "A0", -1, -1);
+        row("empty", "", -1, -1);
+    }
+
+    void frameOf() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, frame);
+        QFETCH(int, checksum);
+        const std::vector<std::uint8_t> v(bytes.begin(), bytes.end());
+        const std::optional<Frame> found = codec::frameOf(v);
+        QCOMPARE(found ? int(*found) : -1, frame);
+        const std::optional<std::uint8_t> expected = codec::expectedChecksum(v);
+        QCOMPARE(expected ? int(*expected) : -1, checksum);
     }
 };
 

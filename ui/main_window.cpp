@@ -2,15 +2,18 @@
 
 #include <QFont>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QToolTip>
 #include <algorithm>
 #include <limits>
 #include <vector>
 
+#include "logic/command_tip.h"
 #include "logic/qt_text.h"
 #include "ui/accessible_names.h"
 #include "ui/app_icon.h"
@@ -71,8 +74,9 @@ constexpr std::array<PlainButton, 4> kPlainButtons{{
 
 }  // namespace
 
-MainWindow::MainWindow(logic::CommDevice& MSComm1, logic::PortInfo info)
-    : m_info(std::move(info)), m_logic(MSComm1, *this) {
+MainWindow::MainWindow(logic::CommDevice& MSComm1, logic::PortInfo info,
+                       logic::TrafficRecord& record)
+    : m_info(std::move(info)), m_logic(MSComm1, *this, record) {
     registerSongSubstitutes();
     setWindowTitle(toQString(kWindowCaption));
     setWindowIcon(appIcon());
@@ -130,6 +134,7 @@ void MainWindow::buildControls() {
                     auto* box = new QLineEdit(text, parent);
                     box->setMaxLength(std::numeric_limits<int>::max());
                     box->setCursorPosition(0);
+                    box->installEventFilter(this);
                     control = box;
                 }
                 break;
@@ -199,6 +204,17 @@ void MainWindow::showEvent(QShowEvent* event) {
         m_shownOnce = true;
         widget(Control::Command4)->setFocus(Qt::OtherFocusReason);
     }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        if (auto* box = qobject_cast<QLineEdit*>(watched)) {
+            QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(),
+                               logic::commandTextTip(box->text()), box);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QString MainWindow::text(Control box) {

@@ -6,7 +6,7 @@
 //
 // The work area and the received-bytes box are LogViews, which keep the cost of a receive
 // event independent of how much they hold; the command boxes are plain line edits without a
-// length limit.
+// length limit, whose tooltips say what their current text will send.
 
 #include <QWidget>
 #include <array>
@@ -17,6 +17,7 @@
 #include "logic/frmmain.h"
 #include "logic/port_info.h"
 #include "logic/toolkit.h"
+#include "logic/traffic_record.h"
 #include "ui/layout.h"
 
 namespace ui {
@@ -25,8 +26,9 @@ class MainWindow : public QWidget, public logic::Toolkit {
     Q_OBJECT
 
 public:
-    // `info` feeds the tooltips of the port list and the lamp.
-    explicit MainWindow(logic::CommDevice& MSComm1, logic::PortInfo info = {});
+    // `info` feeds the tooltips of the port list and the lamp; `record` gets the traffic.
+    explicit MainWindow(logic::CommDevice& MSComm1, logic::PortInfo info = {},
+                        logic::TrafficRecord& record = logic::noTrafficRecord());
 
     // Runs start-up (Form_Load); call it once, before the window is first shown.
     void load();
@@ -54,6 +56,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Shows the command boxes' tooltips, worked out from their text at that moment.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();

@@ -27,8 +27,11 @@
 //     same size goes onto the same line (relay-board-sim --flood-on-input), measured on its own.
 //   --rate BYTES_PER_SECOND --seconds N: the board paces BYTES_PER_SECOND * N bytes over N
 //     seconds; the figure is the CPU time of the whole stream.
+// With --log FILE the window keeps the traffic record in FILE as the program's --log does, so
+// that the record's cost shows against the same run without it.
 //
 // Usage: bench_flood --sim PATH/relay-board-sim [--flood BYTES] [--rate R --seconds N]
+//                    [--log FILE]
 // Prints one "name value" line per figure; exits non-zero when a byte is missing or out of order.
 
 #include <unistd.h>
@@ -46,7 +49,9 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 
+#include "app/record_file.h"
 #include "bench_common.h"
 #include "serial/linux_comm_device.h"
 #include "serial/port_numbering.h"
@@ -178,7 +183,9 @@ int main(int argc, char** argv) {
     const QCommandLineOption secondsOption(QStringLiteral("seconds"),
                                            QStringLiteral("Paced stream's length"),
                                            QStringLiteral("N"), QStringLiteral("30"));
-    parser.addOptions({simOption, floodOption, rateOption, secondsOption});
+    const QCommandLineOption logOption(QStringLiteral("log"), QStringLiteral("Traffic record"),
+                                       QStringLiteral("FILE"));
+    parser.addOptions({simOption, floodOption, rateOption, secondsOption, logOption});
     parser.process(application);
     const bool paced = parser.isSet(rateOption);
     const qint64 rate = parser.value(rateOption).toLongLong();
@@ -204,8 +211,19 @@ int main(int argc, char** argv) {
     const QString slavePath = QString::fromLocal8Bit(board.readLine().trimmed());
 
     // What main() builds.
+    std::unique_ptr<app::RecordFile> record;
+    if (parser.isSet(logOption)) {
+        QString error;
+        record = app::RecordFile::open(parser.value(logOption), error);
+        if (!record) {
+            return fail(qPrintable(error.trimmed()));
+        }
+    }
     serial::LinuxCommDevice device{serial::PortNumbering({{1, slavePath}})};
-    ui::MainWindow window(device, device.portInfo());
+    if (record) {
+        record->setDevicePaths(device.portInfo().devicePath);
+    }
+    ui::MainWindow window(device, device.portInfo(), record ? *record : logic::noTrafficRecord());
     window.load();
     window.show();
     auto* work = static_cast<ui::LogView*>(window.widget(Control::Text1));
@@ -302,6 +320,9 @@ int main(int argc, char** argv) {
         std::printf("flood_wall_ms %lld\n", static_cast<long long>(firstWallMs));
         std::printf("rss_growth_mb_per_mib %.1f\n", (residentFirst - residentBefore) / mib);
         std::printf("rss_growth_second_mb_per_mib %.1f\n", (residentSecond - residentFirst) / mib);
+    }
+    if (record && record->stopped()) {
+        return fail("the traffic record could not be written");
     }
     std::printf("rss_before_mb %.1f\n", residentBefore);
     std::printf("peak_rss_mb %.1f\n", statusMegabytes("VmHWM"));
