@@ -19,13 +19,17 @@
 // as nothing in this program waits for one; writes of the other properties are checked and
 // change nothing.
 //
-// Receiving. Bytes are taken from the port as soon as Qt reports them and kept in the device's
-// own buffer until Input takes them. InBufferCount reads how many wait (at most 32767, the
-// largest count the property can hold); Input returns all of them. OnComm with CommEvent 2
-// (kComEvReceive) is raised through the event loop, never from inside one of the operations: at
-// most one is pending at a time (bytes that arrive while one is pending wait for it), it is
-// raised only while the port is open, only with RThreshold at least 1, and only when at least
-// RThreshold bytes wait at the moment it runs.
+// Receiving. Bytes are taken from the port as Qt reports them and kept in the device's own buffer
+// until Input takes them. A slow stream is read at most once a frame (kReadPeriodMs): after a read
+// of fewer than kFloodRead bytes, the next bytes wait in the kernel until a frame has passed since
+// that read, then everything waiting is read at once; bytes after a quiet spell of a frame or more
+// are read as soon as they come, and a flood is read as fast as it arrives. No byte is dropped or
+// reordered, and each read raises at most one OnComm, as before. InBufferCount reads how many wait
+// (at most 32767, the largest count the property can hold); Input returns all of them. OnComm with
+// CommEvent 2 (kComEvReceive) is raised through the event loop, never from inside one of the
+// operations: at most one is pending at a time (bytes that arrive while one is pending wait for
+// it), it is raised only while the port is open, only with RThreshold at least 1, and only when at
+// least RThreshold bytes wait at the moment it runs.
 //
 // Sending. Output hands the bytes to Qt in one write and pushes them to the line at once when the
 // line can take them, so the frame is on its way before the event loop turns again; otherwise Qt
@@ -93,9 +97,11 @@
 // and errno means nothing by then; the device tells permission apart by asking access() whether
 // this user may read and write the path.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 
 #include "logic/comm_device.h"
@@ -161,6 +167,8 @@ private:
     bool applyLineSettings(const LineSettings& settings);
     void closePort();
     void takeReceivedBytes();
+    void readWaitingBytes();
+    void setPacedRead(bool paced);
     void onPortError(QSerialPort::SerialPortError error);
     void losePort();
     bool receiveEventDue() const;
@@ -184,6 +192,12 @@ private:
 
     // Received bytes not yet taken by Input.
     QByteArray m_received;
+    // Paced reading: while m_pacedRead, Qt's read buffer holds at most one byte, so that Qt stops
+    // reading after the first byte of a packet until the device takes it (m_readTimer) a frame
+    // after the last read (m_sinceRead).
+    bool m_pacedRead = false;
+    QTimer m_readTimer;
+    QElapsedTimer m_sinceRead;
     // Counts opens and closes; a queued event from an earlier session finds a different value
     // and does nothing.
     quint64 m_session = 0;
