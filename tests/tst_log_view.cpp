@@ -459,11 +459,8 @@ private Q_SLOTS:
         const QString reply = QStringLiteral("\r\n-->收到数据:") + receivedBytes(20000);
         const QString longWord = QStringLiteral("x ") + QString(6000, u'W') + receivedBytes(900);
         QTest::newRow("one reply line") << LogView::Mode::MultiLine << reply;
-        QTest::newRow("one reply line, one-line box") << LogView::Mode::OneLine << reply;
         QTest::newRow("short lines") << LogView::Mode::MultiLine << sendsAndReplies(300, 16);
         QTest::newRow("a word longer than rows") << LogView::Mode::MultiLine << longWord;
-        QTest::newRow("a word longer than rows, one-line box")
-            << LogView::Mode::OneLine << longWord;
         QTest::newRow("ends with a line break")
             << LogView::Mode::MultiLine << receivedBytes(3000) + QStringLiteral("\r\n");
     }
@@ -588,16 +585,8 @@ private Q_SLOTS:
         }
     }
 
-    void slowStreamsKeepRowsAndFewBlocks_data() {
-        QTest::addColumn<LogView::Mode>("mode");
-        QTest::newRow("work area") << LogView::Mode::MultiLine;
-        QTest::newRow("received-bytes box") << LogView::Mode::OneLine;
-    }
-
     void slowStreamsKeepRowsAndFewBlocks() {
-        QFETCH(LogView::Mode, mode);
-        const auto view =
-            shownView(mode, mode == LogView::Mode::OneLine ? kReceivedBox : kWorkArea);
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
         QString text = QStringLiteral("-->收到数据:");
         view->appendText(text);
         for (int event = 0; event < 400; ++event) {
@@ -606,6 +595,16 @@ private Q_SLOTS:
             text += bytes;
             QTRY_VERIFY(!view->hasPendingText());
             QVERIFY(breaksInViewStartRows(*view));
+            // Rows are joined into large blocks only out of view: the view keeps its small
+            // blocks and their layouts.
+            const QTextBlock bottom =
+                view->cursorForPosition(QPoint(0, view->viewport()->height() - 1)).block();
+            for (QTextBlock block = view->cursorForPosition(QPoint(0, 0)).block();
+                 block.isValid() && block.blockNumber() <= bottom.blockNumber();
+                 block = block.next()) {
+                QVERIFY2(block.length() < 512,
+                         qPrintable(QStringLiteral("a block of %1 in view").arg(block.length())));
+            }
         }
         QCOMPARE(view->text(), text);
         const QStringList shown = rows(*view);
@@ -896,6 +895,73 @@ private Q_SLOTS:
         QTest::keyClick(view.get(), Qt::Key_Enter);
         QTest::keyClick(view.get(), Qt::Key_Return, Qt::ShiftModifier);
         QCOMPARE(view->textEnd(6), QStringLiteral(" AB CD"));
+    }
+
+    // The received-bytes box shows one row, not wrapped, with the end of its text at its right
+    // edge, as a one-line box shows it after its text is set; it keeps the whole text for reading
+    // back and copying, and its growing last block stays a few rows' width long, so that an
+    // append lays out and paints as much whatever the box holds.
+    void oneLineBoxShowsOneRowWithItsEnd_data() {
+        QTest::addColumn<QString>("initial");
+        QTest::addColumn<QStringList>("appends");
+        QTest::newRow("its design text") << QStringLiteral("Text4") << QStringList{};
+        QTest::newRow("a few bytes")
+            << QStringLiteral("Text4") << QStringList{QStringLiteral(" A0 01 03 A4")};
+        QStringList slow;
+        for (int event = 0; event < 300; ++event) {
+            slow.append(receivedBytes(4, event * 4));
+        }
+        QTest::newRow("a slow stream") << QStringLiteral("Text4") << slow;
+        QTest::newRow("a flood") << QStringLiteral("Text4") << QStringList{receivedBytes(100000)};
+        QTest::newRow("set long") << receivedBytes(50000).mid(1) << QStringList{};
+        QTest::newRow("a word longer than the row")
+            << QStringLiteral("Text4") << QStringList{QString(3000, u'W'), receivedBytes(7)};
+    }
+
+    void oneLineBoxShowsOneRowWithItsEnd() {
+        QFETCH(QString, initial);
+        QFETCH(QStringList, appends);
+        const auto view = shownView(LogView::Mode::OneLine, kReceivedBox);
+        view->setText(initial);
+        QString text = initial;
+        for (const QString& piece : std::as_const(appends)) {
+            view->appendText(piece);
+            text += piece;
+            QTRY_VERIFY(!view->hasPendingText());
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(view->text(), text);
+
+        // One row high, in the middle of the box; the block in view is the last one.
+        const QRect row = view->viewport()->geometry();
+        QVERIFY2(row.height() < 2 * view->fontMetrics().lineSpacing(),
+                 qPrintable(QStringLiteral("the viewport is %1 pixels high").arg(row.height())));
+        QVERIFY(row.height() >= view->fontMetrics().lineSpacing());
+        QVERIFY(qAbs(row.center().y() - view->rect().center().y()) <= 1);
+        QCOMPARE(view->cursorForPosition(QPoint(0, row.height() / 2)).block(),
+                 view->document()->lastBlock());
+        QVERIFY(view->document()->lastBlock().layout()->lineCount() == 1);
+        // The end at the right edge; a text longer than the row fills it from the left edge.
+        QTextCursor end(view->document());
+        end.movePosition(QTextCursor::End);
+        const QRect caret = view->cursorRect(end);
+        QVERIFY(caret.left() >= 0 && caret.left() <= row.width());
+        const int charWidth = view->fontMetrics().horizontalAdvance(u'W');
+        if (view->fontMetrics().horizontalAdvance(text) > row.width()) {
+            QVERIFY2(caret.left() > row.width() - charWidth,
+                     qPrintable(QStringLiteral("the end stands at %1 of %2 pixels")
+                                    .arg(caret.left())
+                                    .arg(row.width())));
+            const QTextCursor left = view->cursorForPosition(QPoint(0, row.height() / 2));
+            QVERIFY(left.position() > view->document()->lastBlock().position() ||
+                    view->horizontalScrollBar()->value() == 0);
+        }
+        QVERIFY2(view->document()->lastBlock().length() < 4 * row.width() / charWidth + 64,
+                 qPrintable(QStringLiteral("the last block holds %1 characters")
+                                .arg(view->document()->lastBlock().length())));
+        view->selectAll();
+        view->copy();
+        QCOMPARE(QApplication::clipboard()->text(), text);
     }
 
     void workAreaFollowsTheEndUnlessScrolledAway() {

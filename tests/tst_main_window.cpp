@@ -15,6 +15,8 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <memory>
 
@@ -323,6 +325,26 @@ private Q_SLOTS:
         QVERIFY(
             rig.text(Control::Text1).endsWith(QStringLiteral("发出数据:a0 01 03 a5") + kHeader));
         QCOMPARE(box->text(), QStringLiteral("a0 01 03 a5"));
+    }
+
+    // The received-bytes box shows one row, with the newest bytes at its right edge, where they
+    // run under Frame4's edge as the table places the box.
+    void receivedBytesBoxShowsOneRow() {
+        LinkedWindow rig;
+        rig.click(Control::on1);
+        QTRY_VERIFY(rig.text(Control::Text4).endsWith(QStringLiteral("A4")));
+        auto* box = rig.control<ui::LogView>(Control::Text4);
+        QTRY_VERIFY(!box->hasPendingText());
+        const QWidget* row = box->viewport();
+        const int rowHeight = box->fontMetrics().lineSpacing();
+        QVERIFY(row->height() >= rowHeight && row->height() < 2 * rowHeight);
+        QTextCursor end(box->document());
+        end.movePosition(QTextCursor::End);
+        const QRect caret = box->cursorRect(end);
+        QVERIFY(caret.left() > row->width() - box->fontMetrics().horizontalAdvance(u'0'));
+        QVERIFY(caret.left() <= row->width());
+        QCOMPARE(box->cursorForPosition(QPoint(0, row->height() / 2)).block(),
+                 box->document()->lastBlock());
     }
 
     void clearButton() {

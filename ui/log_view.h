@@ -63,8 +63,9 @@ public:
         // The work area: a vertical scroll bar; Enter breaks the line; the view follows the end
         // unless the operator has scrolled away from it.
         MultiLine,
-        // The received-bytes box: no scroll bars; Return and Enter insert nothing and pasted
-        // line breaks become spaces; the view always shows the end of the text.
+        // The received-bytes box: one row, not wrapped, no scroll bars; Return and Enter insert
+        // nothing and pasted line breaks become spaces; the row always shows the end of the text,
+        // as a one-line box does after its text is set (the caret stays where it was).
         OneLine,
     };
 
@@ -144,6 +145,7 @@ private:
     void insertBounded(QTextCursor& cursor, QStringView text);
     void cutBefore(const QTextCursor& cursor);
     bool cutAtEstimatedRow(const QTextCursor& cursor);
+    void keepLastBlockShort();
     int cutAtRow(const QTextBlock& block, const QTextLayout& layout, int line);
     int cutAt(int position);
     void replaceWithBreak(int from, int length);
@@ -186,6 +188,7 @@ private:
     // The view.
     bool followsEnd() const;
     void scrollToEnd();
+    void fitOneRow();
     std::pair<int, int> visibleBlocks() const;
     void retireLayouts();
     void noteBlocksNearTop();
