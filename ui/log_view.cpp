@@ -1365,14 +1365,21 @@ void LogView::paintEvent(QPaintEvent* event) {
 // Drops the layouts of blocks out of view; only inside a programmatic change, as it edits the
 // document. A QTextLayout keeps its rows until its block goes, so the block is made anew: a
 // separator inserted at its start and removed again takes the old block data, layout included,
-// with it. This runs in edit blocks, where a cursor lays out nothing, one per run of neighbouring
-// blocks, so the blocks between runs keep their layouts; and it keeps the line counts, so the
-// scroll bar does not move.
+// with it. The two are edits of their own, each in an edit block, where a cursor lays out
+// nothing: in one edit they would change nothing, and the document layout takes a change of
+// nothing for one that reaches the end, dropping the layouts of every block behind, those in view
+// included, which the next paint would lay out again. It keeps the line counts, so the scroll
+// bar does not move.
 void LogView::retireLayouts() {
     std::sort(m_laidOut.begin(), m_laidOut.end());
     m_laidOut.erase(std::unique(m_laidOut.begin(), m_laidOut.end()), m_laidOut.end());
     const auto [firstVisible, lastVisible] = visibleBlocks();
     const int keepFrom = blockCount() - kKeepLaidOut;
+    // The caret's blocks keep theirs too: Qt works out where the caret stands after every change
+    // of the document, laying out its block, wherever the caret is.
+    const QTextCursor caret = textCursor();
+    const int caretBlock = caret.blockNumber();
+    const int anchorBlock = document()->findBlock(caret.anchor()).blockNumber();
     QList<int> kept;
     // The blocks made anew, with their row counts and states (whether the break in front of
     // them is an estimate not yet checked), which the new block data takes over.
@@ -1390,27 +1397,22 @@ void LogView::retireLayouts() {
         if (number < 0 || number >= blockCount()) {
             continue;
         }
-        if (number >= keepFrom || (number >= firstVisible && number <= lastVisible)) {
+        if (number >= keepFrom || (number >= firstVisible && number <= lastVisible) ||
+            number == caretBlock || number == anchorBlock) {
             kept.append(number);
             continue;
-        }
-        const bool runGoesOn = !remade.isEmpty() && remade.last().number == number - 1;
-        if (!remade.isEmpty() && !runGoesOn) {
-            cursor.endEditBlock();
-        }
-        if (!runGoesOn) {
-            cursor.beginEditBlock();
         }
         const QTextBlock block = document()->findBlockByNumber(number);
         remade.append({number, block.lineCount(), block.userState()});
         const int at = block.position();
+        cursor.beginEditBlock();
         cursor.setPosition(at);
         cursor.insertBlock();
+        cursor.endEditBlock();
+        cursor.beginEditBlock();
         cursor.setPosition(at);
         cursor.setPosition(at + 1, QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
-    }
-    if (!remade.isEmpty()) {
         cursor.endEditBlock();
     }
     for (const Remade& block : std::as_const(remade)) {
