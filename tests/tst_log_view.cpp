@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QTimer>
 #include <memory>
 
 #include "ui/log_view.h"
@@ -1059,6 +1060,41 @@ private Q_SLOTS:
             QTRY_VERIFY(!view->hasPendingText() && watcher.paints > paints);
         }
         QCOMPARE(watcher.missing, 0);
+    }
+
+    // A stream that adds little per frame is shown in frames of kSlowFrameMs, one that adds much
+    // in frames of kFrameMs; whole and in order either way.
+    void framesFollowTheStream_data() {
+        QTest::addColumn<int>("bytesPerAppend");
+        QTest::addColumn<qint64>("frameMs");
+        QTest::newRow("9600 baud") << 10 << LogView::kSlowFrameMs;
+        QTest::newRow("a fast stream") << 200 << LogView::kFrameMs;
+    }
+
+    void framesFollowTheStream() {
+        QFETCH(int, bytesPerAppend);
+        QFETCH(qint64, frameMs);
+        const auto view = shownView(LogView::Mode::MultiLine, kWorkArea);
+        appendShown(*view, QStringLiteral("-->收到数据:"));
+        QSignalSpy flushes(view.get(), &QPlainTextEdit::textChanged);
+        QElapsedTimer clock;
+        clock.start();
+        view->appendText(receivedBytes(bytesPerAppend));
+        int appended = 1;
+        QTimer pacer;
+        connect(&pacer, &QTimer::timeout, this, [&] {
+            view->appendText(receivedBytes(bytesPerAppend, appended * bytesPerAppend));
+            if (++appended == 60) {
+                pacer.stop();
+            }
+        });
+        pacer.start(10);
+        QTRY_VERIFY_WITH_TIMEOUT(!pacer.isActive() && !view->hasPendingText(), 10000);
+        const qint64 span = clock.elapsed();
+        // Frames are at least frameMs apart; fewer when the machine is slow.
+        QVERIFY2(flushes.count() <= span / frameMs + 2,
+                 qPrintable(QStringLiteral("%1 flushes in %2 ms").arg(flushes.count()).arg(span)));
+        QCOMPARE(view->textEnd(3), receivedBytes(1, 60 * bytesPerAppend - 1));
     }
 
     void dropsTheLayoutsOfBlocksOutOfView() {

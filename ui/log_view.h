@@ -70,9 +70,13 @@ public:
     };
 
     // Appended text reaches the document at most once a frame of this many milliseconds: 25
-    // frames a second, smooth for text that scrolls, and few enough that a slow stream costs
-    // little.
+    // frames a second, smooth for text that scrolls fast.
     static constexpr qint64 kFrameMs = 40;
+    // While a stream adds little per frame (at most kSmallFrame characters to all boxes
+    // together, a few rows: up to about 3 KB/s of received bytes), frames are this long instead:
+    // 10 a second, each frame a few rows, at less than half the cost of 25.
+    static constexpr qint64 kSlowFrameMs = 100;
+    static constexpr qsizetype kSmallFrame = 1024;
 
     explicit LogView(Mode mode, QWidget* parent = nullptr);
 
