@@ -18,8 +18,9 @@ namespace {
 // The largest count InBufferCount can report.
 constexpr qsizetype kMaxCount = 32767;
 // A slow stream is read at most once in this many milliseconds: one frame of the window's boxes
-// (25 a second), so bytes that wait for it in the kernel reach the screen no later.
-constexpr int kReadPeriodMs = 40;
+// while a stream adds little to them (10 a second), so bytes that wait for it in the kernel reach
+// the screen no later.
+constexpr int kReadPeriodMs = 100;
 // A read of at least this many bytes is a flood: the next one follows as soon as bytes come. A
 // line of 115,200 baud delivers about 460 bytes in a frame, and the kernel's buffer holds 4 KiB.
 constexpr qsizetype kFloodRead = 1024;

@@ -20,16 +20,16 @@
 // change nothing.
 //
 // Receiving. Bytes are taken from the port as Qt reports them and kept in the device's own buffer
-// until Input takes them. A slow stream is read at most once a frame (kReadPeriodMs): after a read
-// of fewer than kFloodRead bytes, the next bytes wait in the kernel until a frame has passed since
-// that read, then everything waiting is read at once; bytes after a quiet spell of a frame or more
-// are read as soon as they come, and a flood is read as fast as it arrives. No byte is dropped or
-// reordered, and each read raises at most one OnComm, as before. InBufferCount reads how many wait
-// (at most 32767, the largest count the property can hold); Input returns all of them. OnComm with
-// CommEvent 2 (kComEvReceive) is raised through the event loop, never from inside one of the
-// operations: at most one is pending at a time (bytes that arrive while one is pending wait for
-// it), it is raised only while the port is open, only with RThreshold at least 1, and only when at
-// least RThreshold bytes wait at the moment it runs.
+// until Input takes them. A slow stream is read at most once a frame of the window's boxes
+// (kReadPeriodMs, 100 ms): after a read of fewer than kFloodRead bytes, the next bytes wait in the
+// kernel until a frame has passed since that read, then everything waiting is read at once; bytes
+// after a quiet spell of a frame or more are read as soon as they come, and a flood is read as
+// fast as it arrives. No byte is dropped or reordered, and each read raises at most one OnComm,
+// as before. InBufferCount reads how many wait (at most 32767, the largest count the property can
+// hold); Input returns all of them. OnComm with CommEvent 2 (kComEvReceive) is raised through the
+// event loop, never from inside one of the operations: at most one is pending at a time (bytes
+// that arrive while one is pending wait for it), it is raised only while the port is open, only
+// with RThreshold at least 1, and only when at least RThreshold bytes wait at the moment it runs.
 //
 // Sending. Output hands the bytes to Qt in one write and pushes them to the line at once when the
 // line can take them, so the frame is on its way before the event loop turns again; otherwise Qt
