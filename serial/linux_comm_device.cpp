@@ -20,6 +20,13 @@ namespace {
 
 // The largest count InBufferCount can report.
 constexpr qsizetype kMaxCount = 32767;
+// A slow stream is read at most once in this many milliseconds: one frame of the window's boxes
+// while a stream adds little to them (10 a second), so bytes that wait for it in the kernel reach
+// the screen no later.
+constexpr int kReadPeriodMs = 100;
+// A read of at least this many bytes is a flood: the next one follows as soon as bytes come. A
+// line of 115,200 baud delivers about 460 bytes in a frame, and the kernel's buffer holds 4 KiB.
+constexpr qsizetype kFloodRead = 1024;
 
 QString comLabel(std::int16_t port) {
     return QStringLiteral("COM%1").arg(port);
@@ -32,12 +39,22 @@ bool lineTakesBytes(int fd) {
     return ::poll(&entry, 1, 0) > 0;
 }
 
+// True when a read of `fd` would not block: bytes wait, or the line has hung up, which the read
+// then reports.
+bool lineHasBytes(int fd) {
+    pollfd entry{fd, POLLIN, 0};
+    return ::poll(&entry, 1, 0) > 0;
+}
+
 }  // namespace
 
 LinuxCommDevice::LinuxCommDevice(PortNumbering numbering, QObject* parent)
     : QObject(parent), m_numbering(std::move(numbering)) {
     connect(&m_port, &QSerialPort::readyRead, this, &LinuxCommDevice::takeReceivedBytes);
     connect(&m_port, &QSerialPort::errorOccurred, this, &LinuxCommDevice::onPortError);
+    m_readTimer.setSingleShot(true);
+    m_readTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_readTimer, &QTimer::timeout, this, &LinuxCommDevice::readWaitingBytes);
 }
 
 LinuxCommDevice::~LinuxCommDevice() {
@@ -154,6 +171,8 @@ void LinuxCommDevice::openPort() {
              QStringLiteral("无法打开串口 %1（%2）：%3。").arg(comLabel(m_commPort), path, reason));
     }
     m_received.clear();
+    setPacedRead(false);
+    m_sinceRead.invalidate();
     m_openPort = m_commPort;
     m_openPath = path;
     m_state = State::Open;
@@ -237,6 +256,8 @@ void LinuxCommDevice::closePort() {
     }
     m_state = State::Closed;
     m_received.clear();
+    setPacedRead(false);
+    m_readTimer.stop();
     m_receiveEventPending = false;
     m_receiveEventHeld = false;
     m_lossEventHeld = false;
@@ -346,8 +367,42 @@ QString LinuxCommDevice::CommEventDescription() {
 }
 
 void LinuxCommDevice::takeReceivedBytes() {
-    m_received.append(m_port.readAll());
+    if (m_pacedRead) {
+        // Qt has read the first byte of a packet and reads no more until it is taken: the rest
+        // waits in the kernel until a frame has passed since the last read.
+        if (!m_readTimer.isActive()) {
+            const qint64 since = m_sinceRead.isValid() ? m_sinceRead.elapsed() : kReadPeriodMs;
+            m_readTimer.start(static_cast<int>(std::max<qint64>(kReadPeriodMs - since, 0)));
+        }
+        return;
+    }
+    const QByteArray bytes = m_port.readAll();
+    m_received.append(bytes);
+    m_sinceRead.start();
+    setPacedRead(m_state == State::Open && bytes.size() < kFloodRead);
     queueReceiveEvent();
+}
+
+// Reads what waits, in Qt's buffer and in the kernel, in this turn of the event loop: through
+// Qt's own read, which reports it (readyRead, or an error for a line that hung up) before it
+// returns.
+void LinuxCommDevice::readWaitingBytes() {
+    if (m_state != State::Open) {
+        return;
+    }
+    setPacedRead(false);
+    if (lineHasBytes(m_port.handle())) {
+        m_port.waitForReadyRead(0);
+    } else {
+        takeReceivedBytes();
+    }
+}
+
+void LinuxCommDevice::setPacedRead(bool paced) {
+    if (m_pacedRead != paced) {
+        m_pacedRead = paced;
+        m_port.setReadBufferSize(paced ? 1 : 0);
+    }
 }
 
 void LinuxCommDevice::onPortError(QSerialPort::SerialPortError error) {
@@ -366,6 +421,8 @@ void LinuxCommDevice::losePort() {
     // Closing from inside Qt's error report is how Qt's own examples handle a vanished port; it
     // stops the notifiers before the event loop can turn again.
     m_port.close();
+    m_readTimer.stop();
+    setPacedRead(false);
     m_state = State::Draining;
     queueReceiveEvent();
     QMetaObject::invokeMethod(

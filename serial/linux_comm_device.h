@@ -17,8 +17,13 @@
 // buffer is unbounded and Input returns every waiting byte in binary, whatever the other
 // properties say.
 //
-// Receiving. Bytes are taken from the port as soon as Qt reports them and kept until Input takes
-// them; at most one receive event is pending at a time.
+// Receiving. Bytes are taken from the port as Qt reports them and kept until Input takes them;
+// at most one receive event is pending at a time. A slow stream is read at most once a frame of
+// the window's boxes (kReadPeriodMs, 100 ms): after a read of fewer than kFloodRead bytes, the
+// next bytes wait in the kernel until a frame has passed since that read, then everything waiting
+// is read at once; bytes after a quiet spell of a frame or more are read as soon as they come, and
+// a flood is read as fast as it arrives. No byte is dropped or reordered, and each read raises at
+// most one OnComm.
 //
 // Losing the port. When an open port's device goes away (an adapter pulled, a pseudo-terminal's
 // master closed), Qt reports a read, write or resource error and, until the port is closed,
@@ -43,9 +48,11 @@
 // owns the device. The numbers the device adds to the interface's are below; the texts are in
 // linux_comm_device.cpp.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 
 #include "logic/comm_device.h"
@@ -125,6 +132,8 @@ private:
     bool applyLineSettings(const LineSettings& settings);
     void closePort();
     void takeReceivedBytes();
+    void readWaitingBytes();
+    void setPacedRead(bool paced);
     void onPortError(QSerialPort::SerialPortError error);
     void losePort();
     bool receiveEventDue() const;
@@ -148,6 +157,12 @@ private:
 
     // Received bytes not yet taken by Input.
     QByteArray m_received;
+    // Paced reading: while m_pacedRead, Qt's read buffer holds at most one byte, so that Qt stops
+    // reading after the first byte of a packet until the device takes it (m_readTimer) a frame
+    // after the last read (m_sinceRead).
+    bool m_pacedRead = false;
+    QTimer m_readTimer;
+    QElapsedTimer m_sinceRead;
     // Counts opens and closes; a queued event from an earlier session finds a different value
     // and does nothing.
     quint64 m_session = 0;

@@ -9,12 +9,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <array>
 #include <ctime>
 #include <functional>
@@ -576,6 +578,53 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(recorder.received.size(), flood.size(), kLongWaitMs);
         QVERIFY(recorder.received == flood);
         QVERIFY(recorder.inputCoveredCount);
+        device.PortOpen(false);
+    }
+
+    // A stream of 10-byte packets every 10 ms, as a board at 9600 baud sends, is read at most
+    // once a frame (100 ms), whole and in order, one OnComm per read; a frame after it comes in
+    // one event.
+    void aSlowStreamIsReadOnceAFrame() {
+        auto line = makeLine();
+        LinuxCommDevice device(line->numbering());
+        Recorder recorder(device);
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> receivedAt;
+        connect(&recorder, &Recorder::raised, this, [&](int event) {
+            if (event == logic::kComEvReceive) {
+                receivedAt.append(clock.elapsed());
+            }
+        });
+        device.CommPort(kBoundPort);
+        device.PortOpen(true);
+        const QByteArray stream = pattern(1000);
+        qsizetype sent = 0;
+        QTimer pacer;
+        connect(&pacer, &QTimer::timeout, this, [&] {
+            line->board.send(stream.mid(sent, 10));
+            sent += 10;
+            if (sent >= stream.size()) {
+                pacer.stop();
+            }
+        });
+        pacer.start(10);
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.received.size(), stream.size(), kLongWaitMs);
+        QVERIFY(recorder.received == stream);
+        QVERIFY(recorder.inputCoveredCount);
+        // The reads are a frame apart at least; the events follow them through the event loop,
+        // so their spacing may vary by a little.
+        const qint64 span = receivedAt.last() - receivedAt.first();
+        QVERIFY2(
+            receivedAt.size() <= span / 100 + 2,
+            qPrintable(
+                QStringLiteral("%1 receive events in %2 ms").arg(receivedAt.size()).arg(span)));
+
+        const qsizetype events = recorder.events.size();
+        device.Output(bytesOf(channel1On()));
+        QTRY_COMPARE(recorder.received.size(), stream.size() + channel1On().size());
+        QVERIFY(recorder.received.endsWith(channel1On()));
+        QCOMPARE(recorder.events.size(), events + 1);
         device.PortOpen(false);
     }
 

@@ -17,6 +17,8 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <QToolTip>
 #include <algorithm>
@@ -480,6 +482,26 @@ private Q_SLOTS:
         QToolTip::hideText();
         // Nothing of it went to the device.
         QVERIFY(rig.device.log.isEmpty());
+    }
+
+    // The received-bytes box shows one row, with the newest bytes at its right edge, where they
+    // run under Frame4's edge as the table places the box.
+    void receivedBytesBoxShowsOneRow() {
+        LinkedWindow rig;
+        rig.click(Control::on1);
+        QTRY_VERIFY(rig.text(Control::Text4).endsWith(QStringLiteral("A4")));
+        auto* box = rig.control<ui::LogView>(Control::Text4);
+        QTRY_VERIFY(!box->hasPendingText());
+        const QWidget* row = box->viewport();
+        const int rowHeight = box->fontMetrics().lineSpacing();
+        QVERIFY(row->height() >= rowHeight && row->height() < 2 * rowHeight);
+        QTextCursor end(box->document());
+        end.movePosition(QTextCursor::End);
+        const QRect caret = box->cursorRect(end);
+        QVERIFY(caret.left() > row->width() - box->fontMetrics().horizontalAdvance(u'0'));
+        QVERIFY(caret.left() <= row->width());
+        QCOMPARE(box->cursorForPosition(QPoint(0, row->height() / 2)).block(),
+                 box->document()->lastBlock());
     }
 
     void clearButton() {

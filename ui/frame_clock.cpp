@@ -22,9 +22,8 @@ void FrameClock::schedule(LogView* view, bool atOnce) {
     if (!m_waiting.contains(view)) {
         m_waiting.append(view);
     }
-    const qint64 wait = atOnce ? 0
-                               : std::clamp<qint64>(LogView::kFrameMs - m_sinceTick.elapsed(), 0,
-                                                    LogView::kFrameMs);
+    const qint64 wait =
+        atOnce ? 0 : std::clamp<qint64>(m_frameMs - m_sinceTick.elapsed(), 0, m_frameMs);
     if (!m_timer.isActive() || m_timer.remainingTime() > wait) {
         m_timer.start(static_cast<int>(wait));
     }
@@ -37,7 +36,7 @@ void FrameClock::cancel(LogView* view) {
     }
 }
 
-FrameClock::FrameClock(QObject* parent) : QObject(parent) {
+FrameClock::FrameClock(QObject* parent) : QObject(parent), m_frameMs(LogView::kFrameMs) {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     m_sinceTick.start();
@@ -47,11 +46,14 @@ FrameClock::FrameClock(QObject* parent) : QObject(parent) {
 void FrameClock::tick() {
     m_sinceTick.restart();
     const QList<QPointer<LogView>> waiting = std::exchange(m_waiting, {});
+    qsizetype flushed = 0;
     for (const QPointer<LogView>& view : waiting) {
         if (!view.isNull()) {
+            flushed += view->pending().size();
             view->flushPending();
         }
     }
+    m_frameMs = flushed <= LogView::kSmallFrame ? LogView::kSlowFrameMs : LogView::kFrameMs;
 }
 
 }  // namespace ui

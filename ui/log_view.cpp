@@ -8,6 +8,7 @@
 #include <QSignalBlocker>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QtMath>
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -43,6 +44,8 @@ constexpr qsizetype kFlushAtOnce = qsizetype{64} * 1024;
 constexpr qsizetype kKeptPending = qsizetype{1} << 20;
 // The end reads read pieces up to this size character by character.
 constexpr qsizetype kShortPiece = 64;
+// The space between the frame of the received-bytes box and its text, left and right.
+constexpr int kOneLinePadding = 4;
 // Rows at least this wide are not wrapped: the layout has no width yet.
 constexpr qreal kUnwrapped = 1e7;
 // The user state of a block whose display-only break in front of it stands where rows were
@@ -218,12 +221,18 @@ LogView::LogView(Mode mode, QWidget* parent)
                           : metrics.horizontalAdvance(QString::fromUcs4(&c, 1));
       }) {
     setTabChangesFocus(true);
-    setLineWrapMode(WidgetWidth);
+    setLineWrapMode(m_mode == Mode::OneLine ? NoWrap : WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     if (m_mode == Mode::OneLine) {
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setInputMethodHints(inputMethodHints() & ~Qt::ImhMultiLine);
+        // One row, centred in the box by the viewport's margins (fitOneRow), on the box's base
+        // colour as a one-line box: the text's margin is the viewport's, so the row stands at
+        // the same height whichever block is in view.
+        document()->setDocumentMargin(0);
+        setAutoFillBackground(true);
+        setBackgroundRole(QPalette::Base);
     } else {
         // Always there, so the rows never change width when the text outgrows the box.
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -267,6 +276,9 @@ void LogView::setText(const QString& text) {
         QTextCursor cursor(document());
         editQuietly(document(), [&] {
             insertBounded(cursor, withLineBreaks(text, {&kStoredBreak, 1}));
+            if (m_mode == Mode::OneLine) {
+                keepLastBlockShort();
+            }
         });
         setTextCursor(QTextCursor(document()));
         m_followEnd = true;
@@ -531,6 +543,8 @@ void LogView::flushPending() {
             // out and repaints that row, not the kBlockTarget characters a block may reach.
             if (wraps()) {
                 cutAtEstimatedRow(cursor);
+            } else if (m_mode == Mode::OneLine) {
+                keepLastBlockShort();
             }
             payDebts(kFlushBudget);
         });
@@ -639,6 +653,24 @@ bool LogView::cutAtEstimatedRow(const QTextCursor& cursor) {
         next.setUserState(kEstimatedBreak);
     }
     return true;
+}
+
+// The received-bytes box shows one row without wrapping, the end of its text: the last block
+// keeps two to three rows' width of characters, enough to fill the row, and the text before it
+// stands in blocks out of view. So an append lays out and paints a few dozen characters, however
+// long the text. (Where rows start is only the measure of a row's width here: nothing wraps.)
+void LogView::keepLastBlockShort() {
+    const QTextBlock block = document()->lastBlock();
+    if (m_rowWidth >= kUnwrapped || block.length() - 1 < kShortPiece) {
+        return;
+    }
+    const QList<int> starts = m_rowEstimate.rowStarts(block.text(), m_rowWidth);
+    if (starts.size() < 3) {
+        return;
+    }
+    const int second = cutAt(block.position() + starts[starts.size() - 3]);
+    document()->findBlock(second - 1).setLineCount(1);
+    document()->findBlock(second).setLineCount(1);
 }
 
 // Cuts `block` where row `line` of its current `layout` starts, gives both parts their line counts
@@ -1265,6 +1297,20 @@ bool LogView::followsEnd() const {
 
 void LogView::scrollToEnd() {
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    if (m_mode == Mode::OneLine) {
+        // The end of the last block at the right edge, as a one-line box shows it after its
+        // text is set.
+        const QTextLayout* layout = shownLayout(document()->lastBlock());
+        const qreal end = layout->lineCount() > 0 ? layout->lineAt(0).naturalTextWidth() : 0;
+        horizontalScrollBar()->setValue(std::max(qCeil(end) - viewport()->width(), 0));
+    }
+}
+
+// Makes the viewport of the received-bytes box one row high, in the middle of the box.
+void LogView::fitOneRow() {
+    const int row = qCeil(QFontMetricsF(font()).lineSpacing()) + 1;
+    const int spare = std::max(contentsRect().height() - row, 0);
+    setViewportMargins(kOneLinePadding, spare / 2, kOneLinePadding, spare - spare / 2);
 }
 
 // The numbers of the first and the last block in view.
@@ -1319,14 +1365,21 @@ void LogView::paintEvent(QPaintEvent* event) {
 // Drops the layouts of blocks out of view; only inside a programmatic change, as it edits the
 // document. A QTextLayout keeps its rows until its block goes, so the block is made anew: a
 // separator inserted at its start and removed again takes the old block data, layout included,
-// with it. This runs in edit blocks, where a cursor lays out nothing, one per run of neighbouring
-// blocks, so the blocks between runs keep their layouts; and it keeps the line counts, so the
-// scroll bar does not move.
+// with it. The two are edits of their own, each in an edit block, where a cursor lays out
+// nothing: in one edit they would change nothing, and the document layout takes a change of
+// nothing for one that reaches the end, dropping the layouts of every block behind, those in view
+// included, which the next paint would lay out again. It keeps the line counts, so the scroll
+// bar does not move.
 void LogView::retireLayouts() {
     std::sort(m_laidOut.begin(), m_laidOut.end());
     m_laidOut.erase(std::unique(m_laidOut.begin(), m_laidOut.end()), m_laidOut.end());
     const auto [firstVisible, lastVisible] = visibleBlocks();
     const int keepFrom = blockCount() - kKeepLaidOut;
+    // The caret's blocks keep theirs too: Qt works out where the caret stands after every change
+    // of the document, laying out its block, wherever the caret is.
+    const QTextCursor caret = textCursor();
+    const int caretBlock = caret.blockNumber();
+    const int anchorBlock = document()->findBlock(caret.anchor()).blockNumber();
     QList<int> kept;
     // The blocks made anew, with their row counts and states (whether the break in front of
     // them is an estimate not yet checked), which the new block data takes over.
@@ -1344,27 +1397,22 @@ void LogView::retireLayouts() {
         if (number < 0 || number >= blockCount()) {
             continue;
         }
-        if (number >= keepFrom || (number >= firstVisible && number <= lastVisible)) {
+        if (number >= keepFrom || (number >= firstVisible && number <= lastVisible) ||
+            number == caretBlock || number == anchorBlock) {
             kept.append(number);
             continue;
-        }
-        const bool runGoesOn = !remade.isEmpty() && remade.last().number == number - 1;
-        if (!remade.isEmpty() && !runGoesOn) {
-            cursor.endEditBlock();
-        }
-        if (!runGoesOn) {
-            cursor.beginEditBlock();
         }
         const QTextBlock block = document()->findBlockByNumber(number);
         remade.append({number, block.lineCount(), block.userState()});
         const int at = block.position();
+        cursor.beginEditBlock();
         cursor.setPosition(at);
         cursor.insertBlock();
+        cursor.endEditBlock();
+        cursor.beginEditBlock();
         cursor.setPosition(at);
         cursor.setPosition(at + 1, QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
-    }
-    if (!remade.isEmpty()) {
         cursor.endEditBlock();
     }
     for (const Remade& block : std::as_const(remade)) {
@@ -1397,12 +1445,14 @@ void LogView::joinRowsOutOfView() {
     const std::pair<int, int> visible = visibleBlocks();
     const int firstVisible = visible.first;
     const int lastVisible = visible.second;
-    const auto inView = [&](const QTextBlock& block) {
-        return block.blockNumber() >= firstVisible && block.blockNumber() <= lastVisible;
-    };
     const int lastNumber = last.blockNumber();
     int joined = 0;
     int joinedBefore = 0;
+    // Joins in front of the view move the blocks in view up by as many numbers.
+    const auto inView = [&](const QTextBlock& block) {
+        const int number = block.blockNumber() + joinedBefore;
+        return number >= firstVisible && number <= lastVisible;
+    };
     const QSignalBlocker quietDocument(document());
     editQuietly(document(), [&] {
         QTextBlock block = start;
@@ -1418,7 +1468,7 @@ void LogView::joinRowsOutOfView() {
             joinedBefore += block.blockNumber() < firstVisible ? 1 : 0;
             removeSeparator(next.position() - 1);
             block = document()->findBlock(at);
-            block.setLineCount(lines);
+            block.setLineCount(wraps() ? lines : 1);
             ++joined;
         }
     });
@@ -1471,6 +1521,9 @@ void LogView::noteBlocksNearTop() {
 }
 
 void LogView::resizeEvent(QResizeEvent* event) {
+    if (m_mode == Mode::OneLine) {
+        fitOneRow();
+    }
     m_relayout = true;
     QPlainTextEdit::resizeEvent(event);
     m_relayout = false;
@@ -1497,6 +1550,9 @@ void LogView::changeEvent(QEvent* event) {
     QPlainTextEdit::changeEvent(event);
     m_relayout = false;
     if (event->type() == QEvent::FontChange || event->type() == QEvent::ApplicationFontChange) {
+        if (m_mode == Mode::OneLine) {
+            fitOneRow();
+        }
         measureRowWidth();
         realignAll();
     }

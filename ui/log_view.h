@@ -63,15 +63,20 @@ public:
         // The work area: a vertical scroll bar; Enter breaks the line; the view follows the end
         // unless the operator has scrolled away from it.
         MultiLine,
-        // The received-bytes box: no scroll bars; Return and Enter insert nothing and pasted
-        // line breaks become spaces; the view always shows the end of the text.
+        // The received-bytes box: one row, not wrapped, no scroll bars; Return and Enter insert
+        // nothing and pasted line breaks become spaces; the row always shows the end of the text,
+        // as a one-line box does after its text is set (the caret stays where it was).
         OneLine,
     };
 
     // Appended text reaches the document at most once a frame of this many milliseconds: 25
-    // frames a second, smooth for text that scrolls, and few enough that a slow stream costs
-    // little.
+    // frames a second, smooth for text that scrolls fast.
     static constexpr qint64 kFrameMs = 40;
+    // While a stream adds little per frame (at most kSmallFrame characters to all boxes
+    // together, a few rows: up to about 3 KB/s of received bytes), frames are this long instead:
+    // 10 a second, each frame a few rows, at less than half the cost of 25.
+    static constexpr qint64 kSlowFrameMs = 100;
+    static constexpr qsizetype kSmallFrame = 1024;
 
     explicit LogView(Mode mode, QWidget* parent = nullptr);
 
@@ -144,6 +149,7 @@ private:
     void insertBounded(QTextCursor& cursor, QStringView text);
     void cutBefore(const QTextCursor& cursor);
     bool cutAtEstimatedRow(const QTextCursor& cursor);
+    void keepLastBlockShort();
     int cutAtRow(const QTextBlock& block, const QTextLayout& layout, int line);
     int cutAt(int position);
     void replaceWithBreak(int from, int length);
@@ -186,6 +192,7 @@ private:
     // The view.
     bool followsEnd() const;
     void scrollToEnd();
+    void fitOneRow();
     std::pair<int, int> visibleBlocks() const;
     void retireLayouts();
     void noteBlocksNearTop();
