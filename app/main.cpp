@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up: reads the command line, opens the traffic record's file for --log, creates the
 // serial device (and with --simulate the simulated board on a pseudo-terminal, with its panel
 // beside the window), runs the window's start-up before the window is first shown, and runs the

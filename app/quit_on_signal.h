@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Ends the program on SIGINT, SIGTERM and SIGHUP, at any moment, with status 0, the port closed

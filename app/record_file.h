@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The traffic record of --log: one line per event, appended to a file (or written to standard

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Command texts are what the operator sees and edits in the command boxes: hexadecimal digit

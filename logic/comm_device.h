@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The serial device the window talks to, `MSComm1`: a port chosen by number (1 = COM1), line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What a command box will send, in words for its tooltip: the bytes its current text converts

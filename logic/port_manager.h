@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The one serial port of the program: opening COM1 at start-up, moving to the port the operator

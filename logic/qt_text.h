@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The codec and the window's tables hold texts as UTF-16 views of the standard library; Qt holds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Shows every byte the board sends, as two upper-case hexadecimal digits, in the work area

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The traffic record: where the window's logic reports what happened on the line, as it happens,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The one operation that writes to the serial line. send_cmd takes a command text, converts it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The device's Settings text, "baud,parity,data,stop" ("9600,N,8,1"), read into the values Qt's

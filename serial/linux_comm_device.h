@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // MSComm1 on Linux: the device interface of logic/comm_device.h on a QSerialPort. The interface's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The window offers COM1 to COM4, as the Windows program it imitates does; on Linux a serial port

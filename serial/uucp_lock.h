@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The UUCP lock files serial programs leave in the machine's lock folder, one per device:

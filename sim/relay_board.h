@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The relay board's side of the protocol, without any I/O: bytes from the line go in, the reply

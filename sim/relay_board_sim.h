@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A relay board at the far end of a serial line, for tests, the --simulate option and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A second program for the device tests, run by tst_linux_comm_device as a child process: a port
 // is "held by another program" only when another process holds it, and permissions and the
 // line's exclusive flag hold only for a user who is not root.

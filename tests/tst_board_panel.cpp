@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated board's panel follows the board: relay lamps change as frames arrive, the
 // counts grow, and a hang-up shows on the line.
 

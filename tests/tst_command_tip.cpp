@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command boxes' tooltips: what each kind of text says it will send.
 
 #include <QTest>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program: its command line, and the program on a virtual X server driven by real
 // input events (xdotool), sending frames to the simulated board on a pseudo-terminal. A stop
 // signal at any moment ends it with status 0, the port closed and no lock left behind. With --log

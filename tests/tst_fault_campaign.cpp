@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A seeded, repeatable campaign of random event sequences against the window logic on the
 // device and toolkit doubles, with device operations failing at random. After every event it
 // checks what the operator relies on: no error escapes a handler, every error the device threw

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux serial device on real pseudo-terminals, with the simulated board on the master side,
 // through the real event loop. Child processes stand in for other programs and for a user
 // without root's privileges.

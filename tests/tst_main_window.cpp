@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Qt window, offscreen: built from the layout table, the tab order walked with real key
 // events, the port list's Click only on picks from the list, every button over a real
 // pseudo-terminal to the simulated board, and start-up with COM1 missing, busy and present.

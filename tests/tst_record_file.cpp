@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The traffic record's file: the fields of every event, appending to what the file held, one
 // write per event, files that cannot be opened, and writes that fail (a full device, a removed
 // file, a short write) stopping the record with one message.

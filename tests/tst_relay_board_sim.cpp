@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated board's transport: on a pseudo-terminal's master, with a raw descriptor on the
 // slave side standing in for the program, and on a QIODevice.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window logic on the real Linux device, a pseudo-terminal and the simulated board on its
 // master, through the real event loop: start-up, a command and its echo, a flood in random
 // chunks, and the faults an operator meets (a board that hangs up while idle, while the program

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window's logic hands to the traffic record, on the doubles: every port open, close
 // and loss, every send with the bytes written, every receive event and every error shown, and a
 // record that fails reported once without a byte going missing from the boxes.

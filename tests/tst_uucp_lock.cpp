@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading other programs' lock files: every format in use, live and dead holders, and files that
 // name no process.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // grab-screen FILE.png: saves what the X display shows to a PNG file. Used by scripts/screenshot
 // under Xvfb, where there is no screenshot program; it needs nothing beyond Qt.
 

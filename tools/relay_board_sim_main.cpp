@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // relay-board-sim: creates a pseudo-terminal, prints its slave path on standard output (one line,
 // flushed at once) and serves the simulated relay board (sim/relay_board.h) on it until it is
 // killed or hangs up. Point the program at the path and it finds a board that echoes every frame

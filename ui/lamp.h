@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The status lamp: a round light that shows its colour as a solid area. Its tooltip is worked

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // LogView is the text box of the work area and of the received-bytes box. Both grow for as long

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The port list. Its Click must run only when the operator chooses an item from the drop-down

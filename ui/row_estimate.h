@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Where the rows of a wrapped paragraph start, estimated from the advances of its characters

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A serial device in memory, for tests of the port logic. It keeps the rules of CommDevice

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The controls in memory, for tests of the window logic: texts, captions, the lamp's colour and

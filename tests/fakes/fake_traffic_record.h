@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A traffic record in memory, for tests of what the window's logic records: each event as one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Checks the serial tests share: the lock files a port leaves in the machine's lock folders,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Benchmark of the program receiving a stream from the simulated board: its CPU time and its
 // resident memory, from the click that sends a frame until every byte the board sends back is
 // shown, in order, in both boxes, with the view at the end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Benchmark of the program's binary on an X display (DISPLAY, normally Xvfb at 96 dpi, no window
 // manager), with COM1 bound to a pseudo-terminal this process holds the master of.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Benchmark of one receive event: 1024 bytes through the program's own path, timed from the
 // device's OnComm until both boxes have painted them. The path is the real one: frmmain's
 // MSComm1_OnComm, the receive path (the end reads of its trimming rule, then one append per

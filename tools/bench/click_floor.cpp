@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The floor of the click-to-wire path on this machine: a bare Qt window with nothing but channel
 // 1's "打开" button where the program has it, whose click writes the frame to the line. Started as
 // bench_program starts the program (--port COM1=PATH), it shows how much of the program's figure

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The floor of the line-rate benchmark: the least a Qt program pays to take in the paced stream
 // of the simulated board, with nothing shown. It starts relay-board-sim as bench_flood does,
 // opens its pseudo-terminal with QSerialPort at 9600,N,8,1, writes channel 1's "on" frame, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target for the command text codec. The input's bytes are read as UTF-16 code units
 // (little-endian pairs; a last odd byte is dropped), so every text a box can hold is reachable,
 // lone surrogates and texts past the length limit included. The invariants:
