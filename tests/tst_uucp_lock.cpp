@@ -158,7 +158,12 @@ private Q_SLOTS:
             QSKIP(qPrintable(u"no pseudo-terminal: " + terminal.errorString()));
         }
         const QString file = uucp_lock::lockFilePath(terminal.slavePath());
-        QVERIFY(!QFile::exists(file));
+        // A program killed on this line's number before may have left its lock; Qt takes over a
+        // lock whose process is gone, but not one that names no process or a live one.
+        const State before = uucp_lock::readLock(file).state;
+        if (before != State::Free && before != State::Stale) {
+            QSKIP(qPrintable(u"another program's lock stands at " + file));
+        }
         QSerialPort port(terminal.slavePath());
         QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
         const uucp_lock::Lock lock = uucp_lock::readLock(file);
