@@ -228,6 +228,20 @@ private:
         QCOMPARE(program.process.exitStatus(), QProcess::NormalExit);
     }
 
+    // Waits for the one message box over the window and presses its button.
+    void answerTheMessage(const Program& program) {
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(program), 2, 10000);
+        xdotool({"key", "Return"});
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(program), 1, 10000);
+    }
+
+    // What a finished program said on standard error about its traffic record.
+    static QStringList recordErrors(Program& program) {
+        return QString::fromLocal8Bit(program.process.readAllStandardError())
+            .split(u'\n')
+            .filter(u"traffic record");
+    }
+
 private Q_SLOTS:
     void commandLine_data() {
         QTest::addColumn<QStringList>("arguments");
@@ -668,18 +682,14 @@ private Q_SLOTS:
 
         click(program, Control::on1);
         QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), 1, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(program), 2, 10000);
-        xdotool({"key", "Return"});
-        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(program), 1, 10000);
+        answerTheMessage(program);
 
         click(program, Control::off1);
         QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), 2, 10000);
         QCOMPARE(accepted.last().first().toByteArray(), QByteArray::fromHex("A00102A3"));
         QCOMPARE(visibleWindows(program), 1);
         stop(program);
-        const QStringList errors = QString::fromLocal8Bit(program.process.readAllStandardError())
-                                       .split(u'\n')
-                                       .filter(u"traffic record");
+        const QStringList errors = recordErrors(program);
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().contains(u"the file was removed"), qPrintable(errors.first()));
         QVERIFY(!QFile::exists(path));
@@ -732,18 +742,14 @@ private Q_SLOTS:
 
         click(program, Control::on1);
         QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), 1, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(program), 2, 10000);
-        xdotool({"key", "Return"});
-        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(program), 1, 10000);
+        answerTheMessage(program);
         click(program, Control::on2);
         QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), 2, 10000);
         QCOMPARE(accepted.last().first().toByteArray(), QByteArray::fromHex("A00203A5"));
         QCOMPARE(visibleWindows(program), 1);
         stop(program);
 
-        const QStringList errors = QString::fromLocal8Bit(program.process.readAllStandardError())
-                                       .split(u'\n')
-                                       .filter(u"traffic record");
+        const QStringList errors = recordErrors(program);
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().contains(u"No space left on device"), qPrintable(errors.first()));
         // What was recorded before stays whole.
@@ -778,9 +784,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), 1, 10000);
         QCOMPARE(visibleWindows(program), 1);
         stop(program);
-        const QStringList errors = QString::fromLocal8Bit(program.process.readAllStandardError())
-                                       .split(u'\n')
-                                       .filter(u"traffic record");
+        const QStringList errors = recordErrors(program);
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().contains(u"No space left on device"), qPrintable(errors.first()));
     }

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// What the benchmarks share: a process's memory figures, the text the receive path shows for a
-// run of the stream the simulated board sends (in which byte i is i modulo 256), and where a
-// control stands in the window.
+// What the benchmarks share: this process's CPU time, a process's memory figures, the text the
+// receive path shows for a run of the stream the simulated board sends (in which byte i is i modulo
+// 256), and where a control stands in the window.
+
+#include <unistd.h>
 
 #include <QByteArray>
 #include <QFile>
@@ -16,6 +18,19 @@
 #include "ui/layout.h"
 
 namespace bench {
+
+// utime + stime of this process in seconds: the 12th and 13th fields of /proc/self/stat after
+// the command name, which ends at the last ')'. 0 when it cannot be read.
+inline double cpuSeconds() {
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const auto ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
+    return (fields.at(11).toDouble() + fields.at(12).toDouble()) / ticks;
+}
 
 // A field of a /proc/PID/status file ("/proc/self/status" for this process) in MB: VmRSS,
 // VmHWM. 0 when it cannot be read.

@@ -70,20 +70,6 @@ constexpr int kPollMs = 10;
 constexpr std::chrono::milliseconds kPacedLookAhead{500};
 constexpr int kGiveUpMs = 600000;
 
-// utime + stime of this process in seconds.
-double cpuSeconds() {
-    QFile stat(QStringLiteral("/proc/self/stat"));
-    if (!stat.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    const QByteArray line = stat.readAll();
-    // The fields after the command name, which ends at the last ')': utime and stime are the
-    // 14th and 15th fields of the line, the 12th and 13th after the name.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    const auto ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
-    return (fields.at(11).toDouble() + fields.at(12).toDouble()) / ticks;
-}
-
 double statusMegabytes(const QByteArray& field) {
     return bench::statusMegabytes(QStringLiteral("/proc/self/status"), field);
 }
@@ -262,7 +248,7 @@ int main(int argc, char** argv) {
     const double residentBefore = statusMegabytes("VmRSS");
     const QPoint click = middleOf(window, Control::on1);
     QElapsedTimer wall;
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = bench::cpuSeconds();
     wall.start();
     QProcess::startDetached(
         QStringLiteral("xdotool"),
@@ -280,19 +266,19 @@ int main(int argc, char** argv) {
     if (!showStream(streamBytes)) {
         return fail("the stream was not shown in time");
     }
-    const double firstCpu = cpuSeconds() - cpuBefore;
+    const double firstCpu = bench::cpuSeconds() - cpuBefore;
     const qint64 firstWallMs = wall.elapsed();
     const double residentFirst = statusMegabytes("VmRSS");
 
     double secondCpu = 0;
     double residentSecond = residentFirst;
     if (!paced) {
-        const double cpuSecondBefore = cpuSeconds();
+        const double cpuSecondBefore = bench::cpuSeconds();
         board.write("\n");
         if (!showStream(2 * streamBytes)) {
             return fail("the second flood was not shown in time");
         }
-        secondCpu = cpuSeconds() - cpuSecondBefore;
+        secondCpu = bench::cpuSeconds() - cpuSecondBefore;
         residentSecond = statusMegabytes("VmRSS");
     }
 

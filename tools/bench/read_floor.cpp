@@ -19,19 +19,9 @@
 #include <QTimer>
 #include <cstdio>
 
-namespace {
+#include "bench_common.h"
 
-double cpuSeconds() {
-    QFile stat(QStringLiteral("/proc/self/stat"));
-    if (!stat.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    const QByteArray line = stat.readAll();
-    // utime and stime: the 12th and 13th fields after the command name, which ends at the last ')'.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    const auto ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
-    return (fields.at(11).toDouble() + fields.at(12).toDouble()) / ticks;
-}
+namespace {
 
 int fail(const char* what) {
     std::fprintf(stderr, "read_floor: %s\n", what);
@@ -89,12 +79,12 @@ int main(int argc, char** argv) {
     QTimer::singleShot(static_cast<int>(streamBytes) * 10 + 60000, &application,
                        [] { QCoreApplication::exit(2); });
 
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = bench::cpuSeconds();
     port.write(QByteArray::fromHex("A00103A4"));
     if (QCoreApplication::exec() != 0) {
         return fail("the stream did not arrive in time");
     }
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = bench::cpuSeconds() - cpuBefore;
     if (wrong || received != streamBytes) {
         return fail("a byte is missing or out of order");
     }
