@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QSerialPortInfo>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -20,7 +21,6 @@
 #include "sim/board_panel.h"
 #include "sim/pseudo_terminal.h"
 #include "sim/relay_board_sim.h"
-#include "ui/app_icon.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -44,7 +44,7 @@ int main(int argc, char* argv[]) {
     app::Options options = std::get<app::Options>(std::move(parsed));
     if (options.listPorts) {
         const QString list = app::portList(serial::PortNumbering(options.bindings),
-                                           serial::PortNumbering::systemPorts());
+                                           QSerialPortInfo::availablePorts());
         std::fputs(list.toLocal8Bit().constData(), stdout);
         return 0;
     }
@@ -66,7 +66,6 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("zeva-relay-test"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
     QGuiApplication::setDesktopFileName(QStringLiteral("zeva-relay-test"));
-    QApplication::setWindowIcon(ui::appIcon());
 
     std::unique_ptr<sim::PseudoTerminal> terminal;
     std::unique_ptr<sim::RelayBoardSim> board;
@@ -94,6 +93,8 @@ int main(int argc, char* argv[]) {
         record->setDevicePaths(device.portInfo().devicePath);
     }
     ui::MainWindow window(device, device.portInfo(), record ? *record : logic::noTrafficRecord());
+    // The simulated board's panel, and any other window, show the main window's icon.
+    QApplication::setWindowIcon(window.windowIcon());
     // The port closes as the program ends, when the window is closed or on a stop signal; the
     // record says so first.
     const auto closePort = [&] {

@@ -15,7 +15,8 @@ namespace app {
 // One line, without its newline, for COM`number` standing for the device `report` describes.
 QString portLine(int number, const serial::PortReport& report);
 
-// Every line: COM1 to COM4, and any further port of `systemPorts`, numbered as `numbering` does.
-QString portList(const serial::PortNumbering& numbering, const QStringList& systemPorts);
+// Every line: COM1 to COM4, and any further port of `ports` (the machine's, as Qt lists them),
+// numbered as `numbering` does.
+QString portList(const serial::PortNumbering& numbering, const QList<QSerialPortInfo>& ports);
 
 }  // namespace app

@@ -12,11 +12,11 @@
 #include <ctime>
 #include <utility>
 
+#include "codec/hex_codec.h"
+
 namespace app {
 
 namespace {
-
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -72,8 +72,8 @@ void appendBytes(QByteArray& line, std::span<const std::uint8_t> bytes) {
     char* out = line.data() + start;
     for (const std::uint8_t byte : bytes) {
         *out++ = ' ';
-        *out++ = kHexDigits[byte >> 4];
-        *out++ = kHexDigits[byte & 0x0F];
+        *out++ = static_cast<char>(codec::kUpperHexDigits[byte >> 4]);
+        *out++ = static_cast<char>(codec::kUpperHexDigits[byte & 0x0F]);
     }
     // The field's tab takes the place of the first byte's space.
     line[start] = '\t';

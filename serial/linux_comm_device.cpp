@@ -33,17 +33,10 @@ QString comLabel(std::int16_t port) {
     return QStringLiteral("COM%1").arg(port);
 }
 
-// True when a write to `fd` would not block: the line has room, or it has hung up, which the
-// write then reports.
-bool lineTakesBytes(int fd) {
-    pollfd entry{fd, POLLOUT, 0};
-    return ::poll(&entry, 1, 0) > 0;
-}
-
-// True when a read of `fd` would not block: bytes wait, or the line has hung up, which the read
-// then reports.
-bool lineHasBytes(int fd) {
-    pollfd entry{fd, POLLIN, 0};
+// True when a write (POLLOUT) or a read (POLLIN) of `fd` would not block: the line has room or
+// bytes wait, or it has hung up, which the write or read then reports.
+bool lineReady(int fd, short events) {
+    pollfd entry{fd, events, 0};
     return ::poll(&entry, 1, 0) > 0;
 }
 
@@ -338,7 +331,7 @@ void LinuxCommDevice::Output(std::span<const std::uint8_t> bytes) {
     // Qt reports a full line as a resource error, the same error as a line gone; pushing only
     // when the line has room keeps the one from passing for the other. Bytes the line cannot
     // take now go out as soon as it can.
-    if (lineTakesBytes(m_port.handle())) {
+    if (lineReady(m_port.handle(), POLLOUT)) {
         m_port.flush();
     }
     if (m_state != State::Open) {
@@ -392,7 +385,7 @@ void LinuxCommDevice::readWaitingBytes() {
         return;
     }
     setPacedRead(false);
-    if (lineHasBytes(m_port.handle())) {
+    if (lineReady(m_port.handle(), POLLIN)) {
         m_port.waitForReadyRead(0);
     } else {
         takeReceivedBytes();

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 #include <cerrno>
 
 #include "serial/uucp_lock.h"
@@ -92,14 +91,14 @@ QString owningGroup(const QString& path) {
     return QString::number(info.st_gid);
 }
 
-PortReport reportPort(const QString& path) {
+PortReport reportPort(const QString& path, const QList<QSerialPortInfo>& ports) {
     PortReport report;
     report.path = path;
     report.node = QFileInfo(path).canonicalFilePath();
     if (report.node.isEmpty()) {
         return report;
     }
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    for (const QSerialPortInfo& info : ports) {
         if (QFileInfo(info.systemLocation()).canonicalFilePath() == report.node) {
             report.description = info.description();
             report.manufacturer = info.manufacturer();

@@ -9,6 +9,8 @@
 
 #include <sys/types.h>
 
+#include <QList>
+#include <QSerialPortInfo>
 #include <QString>
 
 namespace serial {
@@ -37,7 +39,9 @@ struct PortReport {
     QString group;  // the group that owns the node, which grants access to it
 };
 
-PortReport reportPort(const QString& path);
+// What is known of `path`; its identity is looked up among `ports`, the machine's ports as Qt
+// lists them.
+PortReport reportPort(const QString& path, const QList<QSerialPortInfo>& ports);
 
 // True when the operating system refuses this user reading and writing `path`.
 bool permissionDenied(const QString& path);
