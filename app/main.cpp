@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QLocale>
 #include <QSerialPortInfo>
 #include <cerrno>
 #include <csignal>
@@ -24,6 +25,7 @@
 #include "sim/pseudo_terminal.h"
 #include "sim/relay_board_sim.h"
 #include "ui/main_window.h"
+#include "ui/qt_translations.h"
 
 namespace {
 
@@ -84,6 +86,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("zeva-relay-test"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
     QGuiApplication::setDesktopFileName(QStringLiteral("zeva-relay-test"));
+    ui::installQtTranslations(QLocale::system());
 
     std::unique_ptr<sim::PseudoTerminal> terminal;
     std::unique_ptr<sim::RelayBoardSim> board;
