@@ -24,6 +24,7 @@
 #include "sim/board_panel.h"
 #include "sim/pseudo_terminal.h"
 #include "sim/relay_board_sim.h"
+#include "ui/accessible.h"
 #include "ui/main_window.h"
 #include "ui/qt_translations.h"
 
@@ -87,6 +88,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
     QGuiApplication::setDesktopFileName(QStringLiteral("zeva-relay-test"));
     ui::installQtTranslations(QLocale::system());
+    ui::installAccessibleInterfaces();
 
     std::unique_ptr<sim::PseudoTerminal> terminal;
     std::unique_ptr<sim::RelayBoardSim> board;

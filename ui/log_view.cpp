@@ -257,6 +257,10 @@ LogView::LogView(Mode mode, QWidget* parent)
 
 // --- The text ------------------------------------------------------------------------------
 
+bool LogView::isDisplayOnlyBreak(const QTextBlock& block) {
+    return isContinuation(block);
+}
+
 QString LogView::text() const {
     QString result;
     result.reserve(document()->characterCount() + pending().size());
@@ -1311,7 +1315,16 @@ void LogView::scrollToEnd() {
 void LogView::fitOneRow() {
     const int row = qCeil(QFontMetricsF(font()).lineSpacing()) + 1;
     const int spare = std::max(contentsRect().height() - row, 0);
-    setViewportMargins(kOneLinePadding, spare / 2, kOneLinePadding, spare - spare / 2);
+    setViewportMargins(kOneLinePadding, spare / 2, kOneLinePadding + m_hiddenRight,
+                       spare - spare / 2);
+}
+
+void LogView::setHiddenRight(int pixels) {
+    m_hiddenRight = std::max(pixels, 0);
+    if (m_mode == Mode::OneLine) {
+        fitOneRow();
+        scrollToEnd();
+    }
 }
 
 // The numbers of the first and the last block in view.

@@ -101,6 +101,12 @@ public:
     // Whether appended text waits to reach the document, at the end of the frame; benchmarks ask
     // it to tell when everything appended is on the screen.
     bool hasPendingText() const { return !pending().isEmpty(); }
+    // The received-bytes box: how many pixels at its right edge the parent widget hides. The row
+    // ends before them, so that the newest text stays in view.
+    void setHiddenRight(int pixels);
+    // Whether the block separator in front of `block` is a display-only break rather than a line
+    // break of the text: what the accessible interface needs to count offsets in the text.
+    static bool isDisplayOnlyBreak(const QTextBlock& block);
 
 protected:
     bool event(QEvent* event) override;
@@ -205,6 +211,7 @@ private:
     qsizetype m_pendingStart = 0;
     int m_programmatic = 0;
     bool m_followEnd = true;
+    int m_hiddenRight = 0;
     bool m_relayout = false;
     qreal m_rowWidth = 0;
     // Where rows start, from the advances of characters in the box's font.
