@@ -25,13 +25,13 @@ void sendToBoard(const sim::PseudoTerminal& terminal, const char* hex) {
              ssize_t(bytes.size()));
 }
 
-// What a screen reader finds in the panel: each indicator's name, and whether it is checked.
-QStringList indicators(QWidget& panel) {
+// What a screen reader finds in the panel: each lamp's name, and whether it is checked.
+QStringList lamps(QWidget& panel) {
     QStringList found;
     QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&panel);
     for (int i = 0; i < window->childCount(); ++i) {
         const QAccessibleInterface* child = window->child(i);
-        if (child->role() == QAccessible::Indicator) {
+        if (child->role() == QAccessible::Graphic) {
             found << child->text(QAccessible::Name) +
                          (child->state().checked ? QStringLiteral(" (checked)") : QString());
         }
@@ -60,13 +60,12 @@ private Q_SLOTS:
         QCOMPARE(panel.relayLampColor(2), kOff);
         QVERIFY(panel.lineText().contains(terminal.slavePath()));
         QCOMPARE(QAccessible::queryAccessibleInterface(&panel)->role(), QAccessible::Window);
-        QCOMPARE(indicators(panel), QStringList({"第一路 继电器 释放", "第二路 继电器 释放"}));
+        QCOMPARE(lamps(panel), QStringList({"第一路 继电器 释放", "第二路 继电器 释放"}));
 
         sendToBoard(terminal, "A00103A4");
         QTRY_COMPARE(panel.relayLampColor(1), kOn);
         QCOMPARE(panel.relayLampColor(2), kOff);
-        QCOMPARE(indicators(panel),
-                 QStringList({"第一路 继电器 吸合 (checked)", "第二路 继电器 释放"}));
+        QCOMPARE(lamps(panel), QStringList({"第一路 继电器 吸合 (checked)", "第二路 继电器 释放"}));
 
         sendToBoard(terminal, "A00203A6");  // wrong checksum
         QTRY_VERIFY(panel.countsText().contains(QStringLiteral("已拒绝的帧：1")));
@@ -77,8 +76,7 @@ private Q_SLOTS:
         sendToBoard(terminal, "A00104A5");
         QTRY_COMPARE(panel.relayLampColor(1), kOff);
         QVERIFY(panel.countsText().contains(QStringLiteral("已接受的帧：3")));
-        QCOMPARE(indicators(panel),
-                 QStringList({"第一路 继电器 释放", "第二路 继电器 吸合 (checked)"}));
+        QCOMPARE(lamps(panel), QStringList({"第一路 继电器 释放", "第二路 继电器 吸合 (checked)"}));
 
         board.hangUp();
         QTRY_VERIFY(panel.lineText().contains(QStringLiteral("已挂断")));

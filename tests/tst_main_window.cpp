@@ -263,7 +263,7 @@ private Q_SLOTS:
         QCOMPARE(lampInterface->text(QAccessible::Name), QStringLiteral("串口已打开"));
         QCOMPARE(lampInterface->text(QAccessible::Description),
                  QStringLiteral("串口状态指示灯，绿色表示串口已打开"));
-        QCOMPARE(lampInterface->role(), QAccessible::Indicator);
+        QCOMPARE(lampInterface->role(), QAccessible::Graphic);
         QVERIFY(lampInterface->state().checked);
 
         QTest::mouseClick(rig.window.widget(Control::Command1), Qt::LeftButton);

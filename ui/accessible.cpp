@@ -12,14 +12,14 @@ namespace ui {
 
 namespace {
 
-// A lamp: an indicator, checked while it is lit.
+// A lamp: a picture, named for what it shows, checked while it is lit. (Qt's Indicator role
+// would reach AT-SPI as "unknown".)
 class LampAccessible : public QAccessibleWidget {
 public:
-    explicit LampAccessible(Lamp* lamp) : QAccessibleWidget(lamp, QAccessible::Indicator) {}
+    explicit LampAccessible(Lamp* lamp) : QAccessibleWidget(lamp, QAccessible::Graphic) {}
 
     QAccessible::State state() const override {
         QAccessible::State state = QAccessibleWidget::state();
-        state.checkable = true;
         state.readOnly = true;
         state.checked = static_cast<const Lamp*>(widget())->isLit();
         return state;

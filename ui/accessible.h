@@ -2,7 +2,7 @@
 #pragma once
 
 // What assistive technology is told about the program's own widgets, beyond their names: the
-// windows are windows, a lamp is an indicator that is lit or not, and a LogView reads its true
+// windows are windows, a lamp is a picture, lit or not, and a LogView reads its true
 // text (log_view_accessible.h). Qt asks the installed factory before its own.
 
 namespace ui {
