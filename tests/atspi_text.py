@@ -62,9 +62,8 @@ def work_area_text():
         work_area = wait_for("the work area", lambda: find(
             app, lambda o: o.name == "工作区" and o.getRoleName() == "text"))
         text = work_area.queryText()
-        # The port is open once the program holds the line's lock; wait for its opening, then
-        # send the reply in one write, as one packet.
-        time.sleep(1)
+        # Once the port is open, as the lamp says, the reply comes in one write, as one packet.
+        wait_for("the port to open", lambda: find(app, lambda o: o.name == "串口已打开"))
         reply = bytes(i % 256 for i in range(REPLY_BYTES))
         os.write(master, reply)
         # The last bytes, whatever breaks the text holds among them (str.split takes U+2028 too).
