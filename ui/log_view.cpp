@@ -518,7 +518,14 @@ void LogView::scheduleFlush() {
     if (!isVisible() || pending().isEmpty()) {
         return;
     }
-    FrameClock::instance().schedule(this, pending().size() > kFlushAtOnce);
+    FrameClock::instance().schedule(
+        this,
+        [this] {
+            const qsizetype size = pending().size();
+            flushPending();
+            return size;
+        },
+        pending().size() > kFlushAtOnce);
 }
 
 void LogView::flushPending() {

@@ -53,11 +53,8 @@ class QMimeData;
 
 namespace ui {
 
-class FrameClock;
-
 class LogView : public QPlainTextEdit {
     Q_OBJECT
-    friend class FrameClock;
 
 public:
     enum class Mode : std::uint8_t {
@@ -69,15 +66,6 @@ public:
         // as a one-line box does after its text is set (the caret stays where it was).
         OneLine,
     };
-
-    // Appended text reaches the document at most once a frame of this many milliseconds: 25
-    // frames a second, smooth for text that scrolls fast.
-    static constexpr qint64 kFrameMs = 40;
-    // While a stream adds little per frame (at most kSmallFrame characters to all boxes
-    // together, a few rows: up to about 3 KB/s of received bytes), frames are this long instead:
-    // 10 a second, each frame a few rows, at less than half the cost of 25.
-    static constexpr qint64 kSlowFrameMs = 100;
-    static constexpr qsizetype kSmallFrame = 1024;
 
     explicit LogView(Mode mode, QWidget* parent = nullptr);
 
