@@ -2,21 +2,28 @@
 #include "ui/log_view.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QList>
 #include <QMimeData>
+#include <QPoint>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QtMath>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <initializer_list>
 #include <optional>
 #include <utility>
 
 #include "ui/frame_clock.h"
+#include "ui/log_document.h"
+#include "ui/row_aligner.h"
 
 namespace ui {
 
@@ -46,36 +53,107 @@ bool isLineBreakKey(const QKeyEvent* event) {
 
 // Marks the document changes in its scope as the program's own: they clear the undo history and
 // keep out of it, and no repair of operator edits runs for them.
-class LogView::ProgrammaticChange {
+// What LogView keeps beside the widget: the stored form, the row aligner, and the state of the
+// view and of the operator's edits.
+class LogView::Private {
 public:
-    explicit ProgrammaticChange(LogView& view) : m_view(view) {
+    Private(LogView& view, Mode mode)
+        : q(view),
+          m_mode(mode),
+          m_stored(view.document()),
+          m_aligner(m_stored, view.document(), view.viewport(), mode != Mode::OneLine,
+                    [this](int block) { m_laidOut.append(block); }) {}
+
+    // The edits a key makes that LogView makes itself; other keys go to QPlainTextEdit.
+    enum class KeyEdit : std::uint8_t {
+        Type,
+        LineBreak,
+        DeletePrevious,
+        DeleteNext,
+        DeleteWordBefore,
+        DeleteWordAfter,
+        DeleteToLineEnd,
+    };
+
+    // Appended text.
+    void clearPending();
+    void scheduleFlush();
+    void flushPending();
+
+    // Keeping display-only breaks at row starts.
+    void realignAll();
+    void checkShown();
+
+    // The operator's edits.
+    static std::optional<KeyEdit> keyEdit(const QKeyEvent* event);
+    bool editTouchesBreaks(KeyEdit edit, const QString& typed) const;
+    void editByKey(KeyEdit edit, const QString& typed);
+    void noteEdit(int from, int charsRemoved, int charsAdded);
+    void repairEdits();
+    void stepOverBreak(const QKeyEvent* event);
+    void selectLine(int position);
+    QString lineBreakText() const;
+
+    // The view.
+    bool followsEnd() const;
+    void scrollToEnd();
+    void fitOneRow();
+    QTextLayout* shownLayout(const QTextBlock& block);
+    std::pair<int, int> visibleBlocks() const;
+    void retireLayouts();
+    void noteBlocksNearTop();
+    void joinRowsOutOfView();
+    void retireWhenIdle();
+
+    LogView& q;
+    Mode m_mode;
+    LogDocument m_stored;
+    RowAligner m_aligner;
+    // Inside a change LogView makes itself (ProgrammaticChange), or a check of its breaks.
+    int m_programmatic = 0;
+    bool m_checking = false;
+    bool m_followEnd = true;
+    // Set while QPlainTextEdit lays the view out again, which moves the scroll bar.
+    bool m_relayout = false;
+    // An edit LogView did not make itself, repaired from the event loop; null when none.
+    QTextCursor m_dirtyStart;
+    QTextCursor m_dirtyEnd;
+    // Numbers of blocks that may hold a layout, and the blocks painted last.
+    QList<int> m_laidOut;
+    std::pair<int, int> m_painted{0, -1};
+    bool m_retireQueued = false;
+    QElapsedTimer m_sinceDoubleClick;
+    QPoint m_doubleClickPoint;
+};
+
+// Marks the document changes in its scope as the program's own: they clear the undo history and
+// keep out of it, and no repair of operator edits runs for them.
+class ProgrammaticChange {
+public:
+    explicit ProgrammaticChange(LogView::Private& view) : m_view(view) {
         if (m_view.m_programmatic++ == 0) {
-            m_view.document()->setUndoRedoEnabled(false);
+            m_view.q.document()->setUndoRedoEnabled(false);
         }
     }
     ProgrammaticChange(const ProgrammaticChange&) = delete;
     ProgrammaticChange& operator=(const ProgrammaticChange&) = delete;
     ~ProgrammaticChange() {
         if (--m_view.m_programmatic == 0) {
-            m_view.document()->setUndoRedoEnabled(true);
+            m_view.q.document()->setUndoRedoEnabled(true);
         }
     }
 
 private:
-    LogView& m_view;
+    LogView::Private& m_view;
 };
 
 LogView::LogView(Mode mode, QWidget* parent)
-    : QPlainTextEdit(parent),
-      m_mode(mode),
-      m_stored(document()),
-      m_aligner(m_stored, document(), viewport(), mode != Mode::OneLine,
-                [this](int block) { m_laidOut.append(block); }) {
+    : QPlainTextEdit(parent), d(std::make_unique<Private>(*this, mode)) {
     setTabChangesFocus(true);
-    setLineWrapMode(m_mode == Mode::OneLine ? NoWrap : WidgetWidth);
+    setLineWrapMode(mode == Mode::OneLine ? NoWrap : WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    if (m_mode == Mode::OneLine) {
+    if (mode == Mode::OneLine) {
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setInputMethodHints(inputMethodHints() & ~Qt::ImhMultiLine);
         // One row, centred in the box by the viewport's margins (fitOneRow), on the box's base
@@ -92,46 +170,58 @@ LogView::LogView(Mode mode, QWidget* parent)
         // filled with the same window colour it looks the same and repaints alone.
         verticalScrollBar()->setAutoFillBackground(true);
     }
-    m_aligner.measureRowWidth();
-    connect(document(), &QTextDocument::contentsChange, this, &LogView::noteEdit);
+    d->m_aligner.measureRowWidth();
+    connect(document(), &QTextDocument::contentsChange, this,
+            [this](int from, int removed, int added) { d->noteEdit(from, removed, added); });
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
-        if (m_programmatic == 0 && !m_relayout) {
-            m_followEnd = value >= verticalScrollBar()->maximum();
+        if (d->m_programmatic == 0 && !d->m_relayout) {
+            d->m_followEnd = value >= verticalScrollBar()->maximum();
         }
         // The view moved: the blocks it shows now are checked before they are painted.
-        if (m_programmatic == 0) {
-            checkShown();
+        if (d->m_programmatic == 0) {
+            d->checkShown();
         }
     });
+}
+
+// The document and the scroll bar go after the rest of LogView: they must not reach it then.
+LogView::~LogView() {
+    document()->disconnect(this);
+    verticalScrollBar()->disconnect(this);
+}
+
+LogView::Mode LogView::mode() const {
+    return d->m_mode;
 }
 
 // --- The text ------------------------------------------------------------------------------
 
 QString LogView::text() const {
-    return m_stored.text();
+    return d->m_stored.text();
 }
 
 void LogView::setText(const QString& text) {
-    clearPending();
+    d->clearPending();
     {
-        const ProgrammaticChange change(*this);
+        const ProgrammaticChange change(*d);
         clear();
-        m_aligner.clearDebts();
-        m_laidOut.clear();
+        d->m_aligner.clearDebts();
+        d->m_laidOut.clear();
         QTextCursor cursor(document());
-        m_stored.editQuietly([&] {
-            m_aligner.insertBounded(cursor, LogDocument::withLineBreaks(text, {&kStoredBreak, 1}));
-            if (m_mode == Mode::OneLine) {
-                m_aligner.keepLastBlockShort();
+        d->m_stored.editQuietly([&] {
+            d->m_aligner.insertBounded(cursor,
+                                       LogDocument::withLineBreaks(text, {&kStoredBreak, 1}));
+            if (d->m_mode == Mode::OneLine) {
+                d->m_aligner.keepLastBlockShort();
             }
         });
         setTextCursor(QTextCursor(document()));
-        m_followEnd = true;
-        if (m_mode == Mode::OneLine) {
-            scrollToEnd();
+        d->m_followEnd = true;
+        if (d->m_mode == Mode::OneLine) {
+            d->scrollToEnd();
         }
-        checkShown();
-        retireLayouts();
+        d->checkShown();
+        d->retireLayouts();
     }
 }
 
@@ -139,89 +229,89 @@ void LogView::appendText(QStringView text) {
     if (text.isEmpty()) {
         return;
     }
-    m_stored.appendPending(text);
-    scheduleFlush();
+    d->m_stored.appendPending(text);
+    d->scheduleFlush();
 }
 
 QString LogView::textStart(qsizetype count) const {
-    return m_stored.textStart(count);
+    return d->m_stored.textStart(count);
 }
 
 QString LogView::textEnd(qsizetype count) const {
-    return m_stored.textEnd(count);
+    return d->m_stored.textEnd(count);
 }
 
 bool LogView::hasPendingText() const {
-    return !m_stored.pending().isEmpty();
+    return !d->m_stored.pending().isEmpty();
 }
 
 void LogView::removeStart(qsizetype count) {
     if (count <= 0) {
         return;
     }
-    const ProgrammaticChange change(*this);
+    const ProgrammaticChange change(*d);
     qsizetype remaining = count;
-    const int cut = m_stored.startCut(remaining);
+    const int cut = d->m_stored.startCut(remaining);
     if (cut > 0) {
         QTextCursor cursor(document());
-        m_stored.editQuietly([&] {
+        d->m_stored.editQuietly([&] {
             cursor.setPosition(cut, QTextCursor::KeepAnchor);
             cursor.removeSelectedText();
             // The first line now starts elsewhere, so its rows do too.
-            m_aligner.repairStart();
+            d->m_aligner.repairStart();
         });
     }
     if (remaining > 0) {
-        m_stored.dropPendingStart(std::min(remaining, m_stored.pending().size()));
+        d->m_stored.dropPendingStart(std::min(remaining, d->m_stored.pending().size()));
     }
-    checkShown();
-    retireLayouts();
+    d->checkShown();
+    d->retireLayouts();
 }
 
 void LogView::removeEnd(qsizetype count) {
     if (count <= 0) {
         return;
     }
-    if (!m_stored.pending().isEmpty()) {
-        if (count < m_stored.pending().size()) {
-            m_stored.dropPendingEnd(count);
+    if (!d->m_stored.pending().isEmpty()) {
+        if (count < d->m_stored.pending().size()) {
+            d->m_stored.dropPendingEnd(count);
             return;
         }
-        count -= m_stored.pending().size();
-        clearPending();
+        count -= d->m_stored.pending().size();
+        d->clearPending();
         if (count == 0) {
             return;
         }
     }
-    const ProgrammaticChange change(*this);
+    const ProgrammaticChange change(*d);
     const int end = document()->characterCount() - 1;
-    const int cut = m_stored.endCut(count);
+    const int cut = d->m_stored.endCut(count);
     if (cut < end) {
         QTextCursor cursor(document());
-        m_stored.editQuietly([&] {
+        d->m_stored.editQuietly([&] {
             cursor.setPosition(cut);
             cursor.setPosition(end, QTextCursor::KeepAnchor);
             cursor.removeSelectedText();
         });
     }
-    checkShown();
-    retireLayouts();
+    d->checkShown();
+    d->retireLayouts();
 }
 
 // --- Appended text ---------------------------------------------------------------------------
 
-void LogView::clearPending() {
+void LogView::Private::clearPending() {
     m_stored.clearPending();
-    FrameClock::instance().cancel(this);
+    FrameClock::instance().cancel(&q);
 }
 
 // At the end of the frame after the last flush, or at once when a flood has piled up much text.
-void LogView::scheduleFlush() {
-    if (!isVisible() || m_stored.pending().isEmpty()) {
+void LogView::Private::scheduleFlush() {
+    if (!q.isVisible() || m_stored.pending().isEmpty()) {
         return;
     }
     FrameClock::instance().schedule(
-        this,
+        &q,
         [this] {
             const qsizetype size = m_stored.pending().size();
             flushPending();
@@ -230,8 +320,8 @@ void LogView::scheduleFlush() {
         m_stored.pending().size() > kFlushAtOnce);
 }
 
-void LogView::flushPending() {
-    FrameClock::instance().cancel(this);
+void LogView::Private::flushPending() {
+    FrameClock::instance().cancel(&q);
     if (m_stored.pending().isEmpty()) {
         return;
     }
@@ -239,11 +329,11 @@ void LogView::flushPending() {
     {
         const ProgrammaticChange change(*this);
         const QStringView text = m_stored.pendingAsStored();
-        for (int number = std::max(blockCount() - kKeepLaidOut, 0); number < blockCount();
+        for (int number = std::max(q.blockCount() - kKeepLaidOut, 0); number < q.blockCount();
              ++number) {
             m_laidOut.append(number);
         }
-        QTextCursor cursor(document());
+        QTextCursor cursor(q.document());
         m_stored.editQuietly([&] {
             // Inside the edit, where a cursor that moves does not work out its x coordinate: out
             // of it, that would shape the last block.
@@ -273,14 +363,15 @@ void LogView::flushPending() {
 // The block's layout as the document layout keeps it, laid out if it holds none. Out of an edit
 // block the document layout has heard of every change, so it is a layout of the current text; it
 // is the one painting uses, so it keeps its glyphs for the paint.
-QTextLayout* LogView::shownLayout(const QTextBlock& block) {
+QTextLayout* LogView::Private::shownLayout(const QTextBlock& block) {
     block.layout()->setCacheEnabled(true);
-    qobject_cast<QPlainTextDocumentLayout*>(document()->documentLayout())->ensureBlockLayout(block);
+    qobject_cast<QPlainTextDocumentLayout*>(q.document()->documentLayout())
+        ->ensureBlockLayout(block);
     m_laidOut.append(block.blockNumber());
     return block.layout();
 }
 
-void LogView::realignAll() {
+void LogView::Private::realignAll() {
     const ProgrammaticChange change(*this);
     m_aligner.realignAll();
     retireLayouts();
@@ -294,19 +385,19 @@ void LogView::realignAll() {
 // It keeps the operator's undo history: a check that moves nothing changes nothing, and a break
 // that moves becomes an undo step of its own, as the repair of an operator's edit does. While
 // redo is possible, the check waits, as that repair does too: a change now would end redo.
-void LogView::checkShown() {
-    if (!m_aligner.wraps() || m_checking || document()->isRedoAvailable()) {
+void LogView::Private::checkShown() {
+    if (!m_aligner.wraps() || m_checking || q.document()->isRedoAvailable()) {
         return;
     }
     m_checking = true;
     // The changes are LogView's own: no repair of edits, and the view's following is kept.
     ++m_programmatic;
-    for (int round = 0; round < blockCount(); ++round) {
+    for (int round = 0; round < q.blockCount(); ++round) {
         // The breaks in front of the blocks in view; the one in front of the first decides
         // where the top row starts.
         const auto [first, last] = visibleBlocks();
-        const QTextBlock from = document()->findBlockByNumber(std::max(first - 1, 0));
-        const QTextBlock to = document()->findBlockByNumber(last);
+        const QTextBlock from = q.document()->findBlockByNumber(std::max(first - 1, 0));
+        const QTextBlock to = q.document()->findBlockByNumber(last);
         // Most estimates hold: those need a look at the layouts, and no change of the document.
         bool moves = false;
         for (QTextBlock block = from; block.isValid() && block.blockNumber() < last;
@@ -331,7 +422,7 @@ void LogView::checkShown() {
         if (!moves) {
             break;
         }
-        const bool atEnd = verticalScrollBar()->value() == verticalScrollBar()->maximum();
+        const bool atEnd = q.verticalScrollBar()->value() == q.verticalScrollBar()->maximum();
         m_stored.editQuietly([&] { m_aligner.repair(from, to.position(), kEditBudget); });
         if (atEnd) {
             scrollToEnd();
@@ -349,7 +440,7 @@ bool LogView::event(QEvent* event) {
         case QEvent::InputMethod:
         case QEvent::ContextMenu:
             // What the operator does works on the whole text.
-            flushPending();
+            d->flushPending();
             break;
         default:
             break;
@@ -363,7 +454,7 @@ bool LogView::viewportEvent(QEvent* event) {
         case QEvent::MouseButtonDblClick:
         case QEvent::DragEnter:
         case QEvent::Drop:
-            flushPending();
+            d->flushPending();
             break;
         default:
             break;
@@ -371,18 +462,8 @@ bool LogView::viewportEvent(QEvent* event) {
     return QPlainTextEdit::viewportEvent(event);
 }
 
-enum class LogView::KeyEdit : std::uint8_t {
-    Type,
-    LineBreak,
-    DeletePrevious,
-    DeleteNext,
-    DeleteWordBefore,
-    DeleteWordAfter,
-    DeleteToLineEnd,
-};
-
 // The edit a key makes, if it is one LogView makes itself; other keys go to QPlainTextEdit.
-std::optional<LogView::KeyEdit> LogView::keyEdit(const QKeyEvent* event) {
+std::optional<LogView::Private::KeyEdit> LogView::Private::keyEdit(const QKeyEvent* event) {
     if (isLineBreakKey(event)) {
         return KeyEdit::LineBreak;
     }
@@ -412,29 +493,30 @@ std::optional<LogView::KeyEdit> LogView::keyEdit(const QKeyEvent* event) {
 }
 
 void LogView::keyPressEvent(QKeyEvent* event) {
-    const std::optional<KeyEdit> edit = isReadOnly() ? std::nullopt : keyEdit(event);
+    const std::optional<Private::KeyEdit> edit =
+        isReadOnly() ? std::nullopt : Private::keyEdit(event);
     if (!edit) {
         QPlainTextEdit::keyPressEvent(event);
-        stepOverBreak(event);
+        d->stepOverBreak(event);
         return;
     }
-    if (*edit == KeyEdit::LineBreak && m_mode == Mode::OneLine) {
+    if (*edit == Private::KeyEdit::LineBreak && d->m_mode == Mode::OneLine) {
         event->ignore();
         return;
     }
     event->accept();
-    editByKey(*edit, *edit == KeyEdit::LineBreak
-                         ? QString(kStoredBreak)
-                         : LogDocument::withLineBreaks(event->text(), lineBreakText()));
+    d->editByKey(*edit, *edit == Private::KeyEdit::LineBreak
+                            ? QString(kStoredBreak)
+                            : LogDocument::withLineBreaks(event->text(), d->lineBreakText()));
 }
 
 // Whether `edit` at the caret may move the rows next to a display-only break. Typing letters and
 // digits into a block that no break follows cannot: it makes no word shorter and no new place to
 // wrap.
-bool LogView::editTouchesBreaks(KeyEdit edit, const QString& typed) const {
-    const QTextCursor caret = textCursor();
-    const QTextBlock block = document()->findBlock(caret.selectionStart());
-    if (block != document()->findBlock(caret.selectionEnd()) ||
+bool LogView::Private::editTouchesBreaks(KeyEdit edit, const QString& typed) const {
+    const QTextCursor caret = q.textCursor();
+    const QTextBlock block = q.document()->findBlock(caret.selectionStart());
+    if (block != q.document()->findBlock(caret.selectionEnd()) ||
         LogDocument::isContinuation(block.next()) ||
         block.length() > LogDocument::kBlockLimit - LogDocument::kBlockTarget) {
         return true;
@@ -455,12 +537,12 @@ bool LogView::editTouchesBreaks(KeyEdit edit, const QString& typed) const {
 // and the repair of the breaks around it form one undo step, an edit block, and QPlainTextEdit's
 // key handling must not run inside one: it reads layouts the edit has not reached yet. Elsewhere
 // the edit is a plain one, and Qt merges typed text into one undo step as usual.
-void LogView::editByKey(KeyEdit edit, const QString& typed) {
-    QTextCursor cursor = textCursor();
+void LogView::Private::editByKey(KeyEdit edit, const QString& typed) {
+    QTextCursor cursor = q.textCursor();
     const bool grouped = editTouchesBreaks(edit, typed);
     // Where the edit happens, followed through it.
-    QTextCursor start(document());
-    QTextCursor end(document());
+    QTextCursor start(q.document());
+    QTextCursor end(q.document());
     if (grouped) {
         start.setPosition(cursor.selectionStart());
         start.setKeepPositionOnInsert(true);
@@ -481,7 +563,7 @@ void LogView::editByKey(KeyEdit edit, const QString& typed) {
     switch (edit) {
         case KeyEdit::Type:
         case KeyEdit::LineBreak:
-            if (overwriteMode() && !cursor.hasSelection() && !cursor.atBlockEnd()) {
+            if (q.overwriteMode() && !cursor.hasSelection() && !cursor.atBlockEnd()) {
                 cursor.deleteChar();
             }
             cursor.insertText(typed);
@@ -514,7 +596,7 @@ void LogView::editByKey(KeyEdit edit, const QString& typed) {
     }
     if (grouped) {
         {
-            const QSignalBlocker quiet(document()->documentLayout());
+            const QSignalBlocker quiet(q.document()->documentLayout());
             m_aligner.repairRange(std::min(start.position(), cursor.position()),
                                   std::max(end.position(), cursor.position()), kEditBudget);
         }
@@ -525,30 +607,31 @@ void LogView::editByKey(KeyEdit edit, const QString& typed) {
             m_dirtyStart = QTextCursor();
         }
     }
-    setTextCursor(cursor);
+    q.setTextCursor(cursor);
 }
 
 // Edits LogView does not make itself (the context menu's cut and delete, input methods, drag and
 // drop, undo and redo) are repaired from the event loop, as an undo step of their own.
-void LogView::noteEdit(int from, int /*charsRemoved*/, int charsAdded) {
+void LogView::Private::noteEdit(int from, int /*charsRemoved*/, int charsAdded) {
     if (m_programmatic > 0) {
         return;
     }
-    const int last = document()->characterCount() - 1;
+    const int last = q.document()->characterCount() - 1;
     if (m_dirtyStart.isNull()) {
-        m_dirtyStart = QTextCursor(document());
+        m_dirtyStart = QTextCursor(q.document());
         m_dirtyStart.setKeepPositionOnInsert(true);
-        m_dirtyEnd = QTextCursor(document());
+        m_dirtyEnd = QTextCursor(q.document());
         m_dirtyStart.setPosition(std::min(from, last));
         m_dirtyEnd.setPosition(std::min(from + charsAdded, last));
-        QMetaObject::invokeMethod(this, &LogView::repairEdits, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &q, [this] { repairEdits(); }, Qt::QueuedConnection);
         return;
     }
     m_dirtyStart.setPosition(std::min({m_dirtyStart.position(), from, last}));
     m_dirtyEnd.setPosition(std::min(std::max(m_dirtyEnd.position(), from + charsAdded), last));
 }
 
-void LogView::repairEdits() {
+void LogView::Private::repairEdits() {
     if (m_dirtyStart.isNull()) {
         return;
     }
@@ -556,7 +639,7 @@ void LogView::repairEdits() {
     const int to = m_dirtyEnd.position();
     m_dirtyStart = QTextCursor();
     // Undo and redo bring back earlier states, breaks and all; a repair now would end redo.
-    if (document()->isRedoAvailable()) {
+    if (q.document()->isRedoAvailable()) {
         return;
     }
     m_stored.editQuietly([&] { m_aligner.repairRange(from, to, kEditBudget); });
@@ -564,8 +647,8 @@ void LogView::repairEdits() {
 
 // The two cursor positions on either side of a display-only break are one position of the
 // text, so moving over it takes one step, not two.
-void LogView::stepOverBreak(const QKeyEvent* event) {
-    QTextCursor cursor = textCursor();
+void LogView::Private::stepOverBreak(const QKeyEvent* event) {
+    QTextCursor cursor = q.textCursor();
     if (!cursor.atBlockEnd() || !LogDocument::isContinuation(cursor.block().next())) {
         return;
     }
@@ -585,24 +668,24 @@ void LogView::stepOverBreak(const QKeyEvent* event) {
     } else {
         return;
     }
-    setTextCursor(cursor);
+    q.setTextCursor(cursor);
 }
 
 // What a triple click selects: the line with its break, as QPlainTextEdit does for a block.
-void LogView::selectLine(int position) {
-    QTextCursor cursor = textCursor();
+void LogView::Private::selectLine(int position) {
+    QTextCursor cursor = q.textCursor();
     cursor.setPosition(m_stored.lineStart(position));
     cursor.setPosition(m_stored.afterLineBreak(m_stored.lineEnd(position)),
                        QTextCursor::KeepAnchor);
-    setTextCursor(cursor);
+    q.setTextCursor(cursor);
 }
 
-QString LogView::lineBreakText() const {
+QString LogView::Private::lineBreakText() const {
     return m_mode == Mode::OneLine ? QStringLiteral(" ") : QString(kStoredBreak);
 }
 
 void LogView::inputMethodEvent(QInputMethodEvent* event) {
-    const QString clean = LogDocument::withLineBreaks(event->commitString(), lineBreakText());
+    const QString clean = LogDocument::withLineBreaks(event->commitString(), d->lineBreakText());
     if (clean == event->commitString()) {
         QPlainTextEdit::inputMethodEvent(event);
         return;
@@ -614,27 +697,28 @@ void LogView::inputMethodEvent(QInputMethodEvent* event) {
 }
 
 void LogView::mousePressEvent(QMouseEvent* event) {
-    const bool tripleClick = event->button() == Qt::LeftButton && m_sinceDoubleClick.isValid() &&
-                             m_sinceDoubleClick.elapsed() < QApplication::doubleClickInterval() &&
-                             (event->position().toPoint() - m_doubleClickPoint).manhattanLength() <
-                                 QApplication::startDragDistance();
-    m_sinceDoubleClick.invalidate();
+    const bool tripleClick =
+        event->button() == Qt::LeftButton && d->m_sinceDoubleClick.isValid() &&
+        d->m_sinceDoubleClick.elapsed() < QApplication::doubleClickInterval() &&
+        (event->position().toPoint() - d->m_doubleClickPoint).manhattanLength() <
+            QApplication::startDragDistance();
+    d->m_sinceDoubleClick.invalidate();
     QPlainTextEdit::mousePressEvent(event);
     if (tripleClick) {
-        selectLine(cursorForPosition(event->position().toPoint()).position());
+        d->selectLine(cursorForPosition(event->position().toPoint()).position());
     }
 }
 
 void LogView::mouseDoubleClickEvent(QMouseEvent* event) {
     QPlainTextEdit::mouseDoubleClickEvent(event);
-    m_sinceDoubleClick.start();
-    m_doubleClickPoint = event->position().toPoint();
+    d->m_sinceDoubleClick.start();
+    d->m_doubleClickPoint = event->position().toPoint();
 }
 
 QMimeData* LogView::createMimeDataFromSelection() const {
     const QTextCursor cursor = textCursor();
     auto* mime = new QMimeData;
-    mime->setText(m_stored.textBetween(cursor.selectionStart(), cursor.selectionEnd()));
+    mime->setText(d->m_stored.textBetween(cursor.selectionStart(), cursor.selectionEnd()));
     return mime;
 }
 
@@ -646,54 +730,54 @@ void LogView::insertFromMimeData(const QMimeData* source) {
     if (!canInsertFromMimeData(source) || isReadOnly()) {
         return;
     }
-    const QString text = LogDocument::withLineBreaks(source->text(), lineBreakText());
+    const QString text = LogDocument::withLineBreaks(source->text(), d->lineBreakText());
     QTextCursor cursor = textCursor();
     cursor.beginEditBlock();
     {
         const QSignalBlocker quiet(document()->documentLayout());
         cursor.removeSelectedText();
         const int from = cursor.position();
-        m_aligner.insertBounded(cursor, text);
-        m_aligner.repairRange(from, cursor.position(), kEditBudget);
+        d->m_aligner.insertBounded(cursor, text);
+        d->m_aligner.repairRange(from, cursor.position(), kEditBudget);
     }
     cursor.endEditBlock();
     setTextCursor(cursor);
 }
 
-bool LogView::followsEnd() const {
+bool LogView::Private::followsEnd() const {
     return m_mode == Mode::OneLine || m_followEnd;
 }
 
-void LogView::scrollToEnd() {
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+void LogView::Private::scrollToEnd() {
+    q.verticalScrollBar()->setValue(q.verticalScrollBar()->maximum());
     if (m_mode == Mode::OneLine) {
         // The end of the last block at the right edge, as a one-line box shows it after its
         // text is set.
-        const QTextLayout* layout = shownLayout(document()->lastBlock());
+        const QTextLayout* layout = shownLayout(q.document()->lastBlock());
         const qreal end = layout->lineCount() > 0 ? layout->lineAt(0).naturalTextWidth() : 0;
-        horizontalScrollBar()->setValue(std::max(qCeil(end) - viewport()->width(), 0));
+        q.horizontalScrollBar()->setValue(std::max(qCeil(end) - q.viewport()->width(), 0));
     }
 }
 
 // Makes the viewport of the received-bytes box one row high, in the middle of the box.
-void LogView::fitOneRow() {
-    const int row = qCeil(QFontMetricsF(font()).lineSpacing()) + 1;
-    const int spare = std::max(contentsRect().height() - row, 0);
-    setViewportMargins(kOneLinePadding, spare / 2, kOneLinePadding, spare - spare / 2);
+void LogView::Private::fitOneRow() {
+    const int row = qCeil(QFontMetricsF(q.font()).lineSpacing()) + 1;
+    const int spare = std::max(q.contentsRect().height() - row, 0);
+    q.setViewportMargins(kOneLinePadding, spare / 2, kOneLinePadding, spare - spare / 2);
 }
 
 // The numbers of the first and the last block in view.
-std::pair<int, int> LogView::visibleBlocks() const {
-    QTextBlock block = firstVisibleBlock();
+std::pair<int, int> LogView::Private::visibleBlocks() const {
+    QTextBlock block = q.firstVisibleBlock();
     if (!block.isValid()) {
         return {0, -1};
     }
     const int first = block.blockNumber();
     int last = first;
-    qreal top = blockBoundingGeometry(block).translated(contentOffset()).top();
-    while (block.isValid() && top <= viewport()->height()) {
+    qreal top = q.blockBoundingGeometry(block).translated(q.contentOffset()).top();
+    while (block.isValid() && top <= q.viewport()->height()) {
         last = block.blockNumber();
-        top += blockBoundingRect(block).height();
+        top += q.blockBoundingRect(block).height();
         block = block.next();
     }
     return {first, last};
@@ -709,25 +793,27 @@ void LogView::paintEvent(QPaintEvent* event) {
         top += blockBoundingRect(shown).height();
     }
     QPlainTextEdit::paintEvent(event);
-    const std::pair<int, int> painted = visibleBlocks();
+    const std::pair<int, int> painted = d->visibleBlocks();
     // A way into view that checked nothing (none is known): check now, and paint again.
     for (QTextBlock block = document()->findBlockByNumber(painted.first);
          block.isValid() && block.blockNumber() <= painted.second; block = block.next()) {
         if (LogDocument::isEstimated(block)) {
-            QMetaObject::invokeMethod(this, &LogView::checkShown, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { d->checkShown(); }, Qt::QueuedConnection);
             break;
         }
     }
-    if (painted == m_painted) {
+    if (painted == d->m_painted) {
         return;
     }
-    for (int number = m_painted.first; number <= m_painted.second; ++number) {
-        m_laidOut.append(number);
+    for (int number = d->m_painted.first; number <= d->m_painted.second; ++number) {
+        d->m_laidOut.append(number);
     }
-    m_painted = painted;
-    if (!m_retireQueued && m_stored.pending().isEmpty()) {
-        m_retireQueued = true;
-        QMetaObject::invokeMethod(this, &LogView::retireWhenIdle, Qt::QueuedConnection);
+    d->m_painted = painted;
+    if (!d->m_retireQueued && d->m_stored.pending().isEmpty()) {
+        d->m_retireQueued = true;
+        QMetaObject::invokeMethod(
+            this, [this] { d->retireWhenIdle(); }, Qt::QueuedConnection);
     }
 }
 
@@ -739,16 +825,16 @@ void LogView::paintEvent(QPaintEvent* event) {
 // nothing for one that reaches the end, dropping the layouts of every block behind, those in view
 // included, which the next paint would lay out again. It keeps the line counts, so the scroll
 // bar does not move.
-void LogView::retireLayouts() {
+void LogView::Private::retireLayouts() {
     std::sort(m_laidOut.begin(), m_laidOut.end());
     m_laidOut.erase(std::unique(m_laidOut.begin(), m_laidOut.end()), m_laidOut.end());
     const auto [firstVisible, lastVisible] = visibleBlocks();
-    const int keepFrom = blockCount() - kKeepLaidOut;
+    const int keepFrom = q.blockCount() - kKeepLaidOut;
     // The caret's blocks keep theirs too: Qt works out where the caret stands after every change
     // of the document, laying out its block, wherever the caret is.
-    const QTextCursor caret = textCursor();
+    const QTextCursor caret = q.textCursor();
     const int caretBlock = caret.blockNumber();
-    const int anchorBlock = document()->findBlock(caret.anchor()).blockNumber();
+    const int anchorBlock = q.document()->findBlock(caret.anchor()).blockNumber();
     QList<int> kept;
     // The blocks made anew, with their row counts and states (whether the break in front of
     // them is an estimate not yet checked), which the new block data takes over.
@@ -759,11 +845,11 @@ void LogView::retireLayouts() {
     };
     QList<Remade> remade;
     // The text stays as it is: neither the document nor its layout tells anyone.
-    const QSignalBlocker quietDocument(document());
-    const QSignalBlocker quietLayout(document()->documentLayout());
-    QTextCursor cursor(document());
+    const QSignalBlocker quietDocument(q.document());
+    const QSignalBlocker quietLayout(q.document()->documentLayout());
+    QTextCursor cursor(q.document());
     for (const int number : std::as_const(m_laidOut)) {
-        if (number < 0 || number >= blockCount()) {
+        if (number < 0 || number >= q.blockCount()) {
             continue;
         }
         if (number >= keepFrom || (number >= firstVisible && number <= lastVisible) ||
@@ -771,7 +857,7 @@ void LogView::retireLayouts() {
             kept.append(number);
             continue;
         }
-        const QTextBlock block = document()->findBlockByNumber(number);
+        const QTextBlock block = q.document()->findBlockByNumber(number);
         remade.append({number, block.lineCount(), block.userState()});
         const int at = block.position();
         cursor.beginEditBlock();
@@ -785,7 +871,7 @@ void LogView::retireLayouts() {
         cursor.endEditBlock();
     }
     for (const Remade& block : std::as_const(remade)) {
-        QTextBlock made = document()->findBlockByNumber(block.number);
+        QTextBlock made = q.document()->findBlockByNumber(block.number);
         made.setLineCount(block.lines);
         made.setUserState(block.state);
     }
@@ -797,8 +883,8 @@ void LogView::retireLayouts() {
 // which holds the document's overhead per character down. The breaks between them stand at row
 // starts, so a joined block wraps into the same rows, and its row count is their sum; nothing
 // out of view needs a layout for it. Block numbers behind the joined ones shift down.
-void LogView::joinRowsOutOfView() {
-    const QTextBlock last = document()->lastBlock();
+void LogView::Private::joinRowsOutOfView() {
+    const QTextBlock last = q.document()->lastBlock();
     QTextBlock start = last;
     qsizetype small = 0;
     for (QTextBlock block = last.previous();
@@ -823,7 +909,7 @@ void LogView::joinRowsOutOfView() {
         const int number = block.blockNumber() + joinedBefore;
         return number >= firstVisible && number <= lastVisible;
     };
-    const QSignalBlocker quietDocument(document());
+    const QSignalBlocker quietDocument(q.document());
     m_stored.editQuietly([&] {
         QTextBlock block = start;
         while (block.isValid() && block.blockNumber() < lastNumber - joined - 1) {
@@ -837,7 +923,7 @@ void LogView::joinRowsOutOfView() {
             const int at = block.position();
             joinedBefore += block.blockNumber() < firstVisible ? 1 : 0;
             m_stored.removeSeparator(next.position() - 1);
-            block = document()->findBlock(at);
+            block = q.document()->findBlock(at);
             block.setLineCount(m_aligner.wraps() ? lines : 1);
             ++joined;
         }
@@ -850,9 +936,9 @@ void LogView::joinRowsOutOfView() {
 
 // After the view moved: the blocks that left it drop their layouts, unless the operator's undo
 // history would go with them; then the next programmatic change drops them.
-void LogView::retireWhenIdle() {
+void LogView::Private::retireWhenIdle() {
     m_retireQueued = false;
-    if (document()->isUndoAvailable() || document()->isRedoAvailable() ||
+    if (q.document()->isUndoAvailable() || q.document()->isRedoAvailable() ||
         !m_stored.pending().isEmpty()) {
         return;
     }
@@ -861,7 +947,7 @@ void LogView::retireWhenIdle() {
 }
 
 void LogView::scrollContentsBy(int dx, int dy) {
-    noteBlocksNearTop();
+    d->noteBlocksNearTop();
     QPlainTextEdit::scrollContentsBy(dx, dy);
 }
 
@@ -869,10 +955,10 @@ void LogView::scrollContentsBy(int dx, int dy) {
 // the old top block towards the new one, until twice the view's height lies between them
 // (QPlainTextEditControl::blockBoundingRect). After a large append or a long jump those are
 // blocks nobody sees; noted here, their layouts go as the others' do.
-void LogView::noteBlocksNearTop() {
-    const qreal rowHeight = fontMetrics().lineSpacing();
-    const qreal reach = 2 * viewport()->height();
-    const QTextBlock top = firstVisibleBlock();
+void LogView::Private::noteBlocksNearTop() {
+    const qreal rowHeight = q.fontMetrics().lineSpacing();
+    const qreal reach = 2 * q.viewport()->height();
+    const QTextBlock top = q.firstVisibleBlock();
     const qreal first = top.lineCount() * rowHeight;
     m_laidOut.append(top.blockNumber());
     qreal offset = 0;
@@ -892,38 +978,38 @@ void LogView::noteBlocksNearTop() {
 }
 
 void LogView::resizeEvent(QResizeEvent* event) {
-    if (m_mode == Mode::OneLine) {
-        fitOneRow();
+    if (d->m_mode == Mode::OneLine) {
+        d->fitOneRow();
     }
-    m_relayout = true;
+    d->m_relayout = true;
     QPlainTextEdit::resizeEvent(event);
-    m_relayout = false;
-    if (m_aligner.measureRowWidth()) {
-        realignAll();
+    d->m_relayout = false;
+    if (d->m_aligner.measureRowWidth()) {
+        d->realignAll();
     }
-    if (m_mode == Mode::OneLine) {
-        scrollToEnd();
+    if (d->m_mode == Mode::OneLine) {
+        d->scrollToEnd();
     }
 }
 
 void LogView::showEvent(QShowEvent* event) {
-    m_relayout = true;
+    d->m_relayout = true;
     QPlainTextEdit::showEvent(event);
-    m_relayout = false;
-    flushPending();
-    checkShown();
+    d->m_relayout = false;
+    d->flushPending();
+    d->checkShown();
 }
 
 void LogView::changeEvent(QEvent* event) {
-    m_relayout = true;
+    d->m_relayout = true;
     QPlainTextEdit::changeEvent(event);
-    m_relayout = false;
+    d->m_relayout = false;
     if (event->type() == QEvent::FontChange || event->type() == QEvent::ApplicationFontChange) {
-        if (m_mode == Mode::OneLine) {
-            fitOneRow();
+        if (d->m_mode == Mode::OneLine) {
+            d->fitOneRow();
         }
-        m_aligner.measureRowWidth();
-        realignAll();
+        d->m_aligner.measureRowWidth();
+        d->realignAll();
     }
 }
 

@@ -1,19 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QElapsedTimer>
-#include <QList>
 #include <QPlainTextEdit>
-#include <QPoint>
 #include <QString>
 #include <QStringView>
-#include <QTextCursor>
 #include <cstdint>
-#include <optional>
-#include <utility>
-
-#include "ui/log_document.h"
-#include "ui/row_aligner.h"
+#include <memory>
 
 class QMimeData;
 
@@ -37,8 +29,11 @@ public:
     };
 
     explicit LogView(Mode mode, QWidget* parent = nullptr);
+    LogView(const LogView&) = delete;
+    LogView& operator=(const LogView&) = delete;
+    ~LogView() override;
 
-    Mode mode() const { return m_mode; }
+    Mode mode() const;
 
     // The whole text, line breaks as CR LF.
     QString text() const;
@@ -75,62 +70,16 @@ protected:
     bool canInsertFromMimeData(const QMimeData* source) const override;
     void insertFromMimeData(const QMimeData* source) override;
 
+public:
+    class Private;
+
 private:
-    class ProgrammaticChange;
-    // The operator's edits LogView makes itself.
-    enum class KeyEdit : std::uint8_t;
-
     // The box's text is text() and setText(): these would see the stored form.
-    using QPlainTextEdit::appendHtml;
-    using QPlainTextEdit::appendPlainText;
-    using QPlainTextEdit::clear;
-    using QPlainTextEdit::insertPlainText;
-    using QPlainTextEdit::setDocument;
-    using QPlainTextEdit::setPlainText;
-    using QPlainTextEdit::toPlainText;
+    using QPlainTextEdit::appendHtml, QPlainTextEdit::appendPlainText, QPlainTextEdit::clear,
+        QPlainTextEdit::insertPlainText, QPlainTextEdit::setDocument, QPlainTextEdit::setPlainText,
+        QPlainTextEdit::toPlainText;
 
-    void clearPending();
-    void scheduleFlush();
-    void flushPending();
-    void realignAll();
-    void checkShown();
-
-    static std::optional<KeyEdit> keyEdit(const QKeyEvent* event);
-    bool editTouchesBreaks(KeyEdit edit, const QString& typed) const;
-    void editByKey(KeyEdit edit, const QString& typed);
-    void noteEdit(int from, int charsRemoved, int charsAdded);
-    void repairEdits();
-    void stepOverBreak(const QKeyEvent* event);
-    void selectLine(int position);
-    QString lineBreakText() const;
-
-    bool followsEnd() const;
-    void scrollToEnd();
-    void fitOneRow();
-    QTextLayout* shownLayout(const QTextBlock& block);
-    std::pair<int, int> visibleBlocks() const;
-    void retireLayouts();
-    void noteBlocksNearTop();
-    void joinRowsOutOfView();
-    void retireWhenIdle();
-
-    Mode m_mode = Mode::MultiLine;
-    LogDocument m_stored;
-    RowAligner m_aligner;
-    int m_programmatic = 0;
-    bool m_followEnd = true;
-    // Set while QPlainTextEdit lays the view out again, which moves the scroll bar.
-    bool m_relayout = false;
-    bool m_checking = false;
-    // An edit LogView did not make itself, repaired from the event loop; null when none.
-    QTextCursor m_dirtyStart;
-    QTextCursor m_dirtyEnd;
-    // Numbers of blocks that may hold a layout, and the blocks painted last.
-    QList<int> m_laidOut;
-    std::pair<int, int> m_painted{0, -1};
-    bool m_retireQueued = false;
-    QElapsedTimer m_sinceDoubleClick;
-    QPoint m_doubleClickPoint;
+    std::unique_ptr<Private> d;
 };
 
 }  // namespace ui
