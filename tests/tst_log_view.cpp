@@ -639,7 +639,7 @@ private Q_SLOTS:
         const QStringList shown = rows(*view);
         QCOMPARE(shown, rows(*reference(*view, text)));
         QVERIFY2(
-            view->blockCount() * 4 < shown.size(),
+            qsizetype{view->blockCount()} * 4 < shown.size(),
             qPrintable(
                 QStringLiteral("%1 blocks for %2 rows").arg(view->blockCount()).arg(shown.size())));
     }

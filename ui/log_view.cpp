@@ -1,6 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/log_view.h"
 
+// Both boxes grow for as long as the board sends, and every reply byte joins the same line, so one
+// line can reach millions of characters. Qt's text widgets lay out a whole paragraph again on
+// every change, so each new byte would cost more than the one before; in LogView a change costs
+// what it adds. Three parts:
+//   - LogDocument, the stored form: blocks of about a thousand characters, a line's CR LF as
+//     U+2028 inside a block, a long line cut by display-only breaks (marked block separators)
+//     that text(), the end operations and whatever is copied, cut or dragged out leave out. The
+//     marks sit on the separators themselves, so undo and redo restore them exactly, and an edit
+//     that deletes a separator deletes its mark with it.
+//   - RowAligner keeps every display-only break the operator sees at the start of a wrapped row.
+//     Qt wraps greedily, so a block that starts where a row of the whole line starts wraps as that
+//     line does: the rows on screen are those of the one paragraph. Appends cut the growing last
+//     block where its last row is estimated to start (RowEstimate), without laying it out; before
+//     blocks are painted, checkShown() checks the breaks between them against their layouts and
+//     moves those the estimate misplaced. After an edit, the breaks behind it are moved back to
+//     row starts, a bounded amount of work per edit; later appends finish the rest.
+//   - LogView, the widget: the operator's edits, made so that they keep the breaks, and the view.
+//     Appended text waits in LogDocument and reaches the document at most once a frame of the
+//     FrameClock (sooner when a flood piles much of it up), and not at all while the box is
+//     hidden; the layouts of blocks out of view are dropped.
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFontMetricsF>
