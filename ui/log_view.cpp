@@ -379,7 +379,7 @@ void LogView::Private::flushPending() {
     }
 }
 
-// --- The view ----------------------------------------------------------------------------------
+// --- Checking the breaks in view ------------------------------------------------------------
 
 // The block's layout as the document layout keeps it, laid out if it holds none. Out of an edit
 // block the document layout has heard of every change, so it is a layout of the current text; it
@@ -764,6 +764,8 @@ void LogView::insertFromMimeData(const QMimeData* source) {
     cursor.endEditBlock();
     setTextCursor(cursor);
 }
+
+// --- The view ----------------------------------------------------------------------------------
 
 bool LogView::Private::followsEnd() const {
     return m_mode == Mode::OneLine || m_followEnd;
