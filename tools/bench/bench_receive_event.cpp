@@ -81,6 +81,8 @@ public:
         m_waiting.clear();
         return bytes;
     }
+    // Every byte is raised as it is given: none waits for an event to be taken.
+    bool takeReceiveEvent() override { return false; }
     std::int16_t CommEvent() override { return logic::kComEvReceive; }
     QString CommEventDescription() override { return {}; }
 
