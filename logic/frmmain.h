@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "logic/comm_device.h"
+#include "logic/device_watch.h"
 #include "logic/port_manager.h"
 #include "logic/receive_path.h"
 #include "logic/toolkit.h"
@@ -57,6 +58,13 @@ public:
     // Sends a command text; a device error ends the send and is shown in a message box.
     void send_cmd(const QString& str);
 
+    // Follows the board across re-plugs through `watch` (--reconnect); call before Form_Load.
+    // The watch must outlive the window's logic.
+    void followDevices(DeviceWatch& watch);
+    // The watch saw a change that may bring the awaited device back. Kept until the handler
+    // that runs ends, like the device's events.
+    void deviceChanged();
+
     const PortManager& portManager() const { return m_ports; }
     const TransmitPath& transmitPath() const { return m_transmit; }
 
@@ -72,6 +80,8 @@ private:
     PortManager m_ports;
     TransmitPath m_transmit;
     ReceivePath m_receive;
+    DeviceWatch* m_watch = nullptr;
+    bool m_deviceChangeHeld = false;
 };
 
 }  // namespace logic
