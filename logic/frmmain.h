@@ -9,7 +9,8 @@
 // Pipeline: the Qt window forwards each event to its handler here. Start-up, the port list and
 // the port button go to port management; the command buttons hand a command text to send_cmd,
 // which converts it, writes the frame and logs it in the work area; the device's OnComm goes to
-// the receive path, which shows the reply bytes, or, for a lost port, to port management.
+// the receive path, which shows the reply bytes, or, for a lost port, to port management. With
+// --reconnect a device watch's changes go to port management too, which reopens a lost board.
 //
 // Every handler runs to its end before the next one starts: the device's events are held while
 // a handler runs (a modal message box runs a nested event loop). No device error escapes a

@@ -102,7 +102,8 @@ void PortFollower::locate(std::int16_t port) {
 
 void PortFollower::arm(std::int16_t port) {
     const auto found = m_identities.find(port);
-    const QString path = found != m_identities.end() ? found->second.path : m_numbering.resolve(port);
+    const QString path =
+        found != m_identities.end() ? found->second.path : m_numbering.resolve(port);
     QStringList folders{QStringLiteral("/dev")};
     QStringList files;
     if (!path.isEmpty()) {
