@@ -42,8 +42,7 @@ public:
     PortNumbering() = default;
     // `listPorts` lists the machine's ports for the numbers without a binding; tests hand in
     // pseudo-terminals.
-    explicit PortNumbering(Bindings bindings,
-                           std::function<QStringList()> listPorts = &systemPorts)
+    explicit PortNumbering(Bindings bindings, std::function<QStringList()> listPorts = &systemPorts)
         : m_bindings(std::move(bindings)), m_listPorts(std::move(listPorts)) {}
 
     // `ports` (device paths such as "/dev/ttyUSB0") in COM order, each path once.

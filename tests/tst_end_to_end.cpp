@@ -591,8 +591,7 @@ private Q_SLOTS:
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
         program.process.setProcessEnvironment(environment);
-        program.process.start(kProgram,
-                              {"--port", "COM1=" + link, "--reconnect", "--log", path});
+        program.process.start(kProgram, {"--port", "COM1=" + link, "--reconnect", "--log", path});
         QVERIFY(program.process.waitForStarted());
         showWindow(program, *terminal);
 
