@@ -83,8 +83,15 @@ int main(int argc, char* argv[]) {
 
     serial::LinuxCommDevice device{serial::PortNumbering(options.bindings)};
     // The boxes say only that a port failed; the whole reason goes to standard error as well.
+    // With --reconnect the same reason comes with every attempt while a board is awaited, and
+    // is said once until it changes.
     QObject::connect(
-        &device, &serial::LinuxCommDevice::openFailed, &device, [](const QString& description) {
+        &device, &serial::LinuxCommDevice::openFailed, &device,
+        [once = options.reconnect, said = QString()](const QString& description) mutable {
+            if (once && description == said) {
+                return;
+            }
+            said = description;
             std::fprintf(stderr, "zeva-relay-test: %s\n", description.toLocal8Bit().constData());
         });
     if (app::stopRequested()) {

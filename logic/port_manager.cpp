@@ -56,7 +56,7 @@ bool PortManager::ProbePort(std::int16_t port) {
     }
 }
 
-bool PortManager::probeOrWait(std::int16_t port) {
+bool PortManager::probeOrWait(std::int16_t port, bool quietly) {
     if (m_watch == nullptr) {
         return ProbePort(port);
     }
@@ -67,10 +67,12 @@ bool PortManager::probeOrWait(std::int16_t port) {
         probeSteps(port);
         return true;
     } catch (const CommError& error) {
-        if (error.number() == comm_error::kPortNotFound ||
-            error.number() == comm_error::kPortAlreadyOpen) {
+        const bool awaited = error.number() == comm_error::kPortNotFound ||
+                             error.number() == comm_error::kPortAlreadyOpen;
+        if (awaited) {
             beginWaiting(port, waitNote(port, error));
-        } else {
+        }
+        if (!awaited || !quietly) {
             showError(probeMessage(error));
         }
         return false;
@@ -108,7 +110,7 @@ void PortManager::openOrReport(std::int16_t port) {
 void PortManager::openFirstPort() {
     m_toolkit.setComboText(Control::Combo1, QStringLiteral("COM1"));
     m_selectedPort = 0;
-    if (probeOrWait(1)) {
+    if (probeOrWait(1, true)) {
         showOpenState();
         m_commSettings = kLineSettings;
         openOrReport(1);
@@ -133,7 +135,7 @@ void PortManager::changePort() {
         }
     }
     stopFollowing();
-    if (probeOrWait(port)) {
+    if (probeOrWait(port, false)) {
         showOpenState();
         openOrReport(port);
     } else {

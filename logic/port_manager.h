@@ -21,8 +21,9 @@
 // - a port lost while open is recorded and shows the closed state without a message box; the
 //   manager waits for that device and opens it as OpenPort does as soon as it can, with the open
 //   state and an `opened` record, without a word while it cannot (missing, busy, not allowed);
-// - at start-up and at a port change, a port that is missing or busy is waited for in the same
-//   way instead of being reported; any other failure is reported as without the watch;
+// - a port that is missing or busy at start-up is waited for in the same way instead of being
+//   reported; one picked in the port list is reported as usual and then waited for; any other
+//   failure is reported as without the watch, and not waited for;
 // - every open keeps the port number on the device it opened (DeviceWatch::follow);
 // - the port button's close stops following until a port is opened again; a port change follows
 //   the new port. The port button's open while waiting reports as usual and keeps waiting.
@@ -92,9 +93,9 @@ private:
     void probeSteps(std::int16_t port);
     // The message ProbePort shows for a failed probe.
     static QString probeMessage(const CommError& error);
-    // ProbePort for start-up and port changes: with a watch, a missing or busy port is waited
-    // for without a word.
-    bool probeOrWait(std::int16_t port);
+    // ProbePort for start-up and port changes: with a watch, a missing or busy port is also
+    // waited for, and `quietly` without its message.
+    bool probeOrWait(std::int16_t port, bool quietly);
     // After an open: keeps `port` on its device, and ends any waiting.
     void followOpened(std::int16_t port);
     void beginWaiting(std::int16_t port, const QString& note);

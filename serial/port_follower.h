@@ -50,7 +50,7 @@ public:
     };
     using ListAdapters = std::function<QList<Adapter>()>;
 
-    static constexpr int kRetryMs = 2000;
+    static constexpr int kRetryMs = 1000;
 
     // Follows through `numbering`, the device's own, which must outlive the follower. `list`
     // lists the machine's adapters; tests hand in pseudo-terminals.

@@ -515,6 +515,23 @@ private Q_SLOTS:
                  waiting != 0);
     }
 
+    // A port picked in the list that is missing is reported as usual, then waited for.
+    void pickedMissingPortIsReportedThenAwaited() {
+        FollowRig rig;
+        rig.startOpen();
+        rig.device.existingPorts.remove(3);
+        rig.toolkit.comboIndex = 2;
+        rig.logic.Combo1_Click();
+        QCOMPARE(rig.toolkit.messages, QStringList{logic::kPortMissingMessage});
+        QVERIFY(rig.toolkit.showsClosed());
+        QCOMPARE(rig.ports().waitingPort(), 3);
+        rig.device.existingPorts.insert(3);
+        rig.watch.change();
+        QVERIFY(rig.toolkit.showsOpen());
+        QCOMPARE(rig.ports().OpenedPort(), 3);
+        QCOMPARE(rig.toolkit.messages.size(), 1);
+    }
+
     // The port button's close stops following until the operator opens a port again.
     void operatorsCloseStopsFollowing() {
         FollowRig rig;
