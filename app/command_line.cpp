@@ -114,7 +114,7 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
         QStringLiteral("When the open port goes away, wait for the same device without a message "
                        "box and open it again as soon as it is back: a bound COM number follows "
                        "its PATH, any other the adapter it opened, by its /dev/serial/by-id name "
-                       "or serial number. Also waits for a port missing at start-up."));
+                       "or serial number. Also waits for a port missing or busy at start-up."));
     parser.addOptions({help, version, port, simulate, listPorts, log, reconnect});
 
     QStringList ours;
