@@ -64,6 +64,9 @@ public:
     void OpenPort(std::int16_t port);
     // The device reported that the open port went away.
     void portLost();
+    // The program is ending: records the close of the open port and closes it; a failure
+    // propagates (CommError).
+    void closeAtExit();
 
     // Follows the board across re-plugs through `watch`, which must outlive the manager.
     void setDeviceWatch(DeviceWatch& watch) { m_watch = &watch; }
