@@ -303,14 +303,14 @@ private Q_SLOTS:
             socket.plugIn();
             QTRY_VERIFY(rig.toolkit.showsOpen());
         };
-        for (int cycle = 0; cycle < 10; ++cycle) {
+        for (int cycle = 0; cycle < 10 && !QTest::currentTestFailed(); ++cycle) {
             replug();
         }
         // Queued deletions run before counting.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         const int descriptors = openDescriptors();
         const std::size_t heap = heapInUse();
-        for (int cycle = 10; cycle < 100; ++cycle) {
+        for (int cycle = 10; cycle < 100 && !QTest::currentTestFailed(); ++cycle) {
             replug();
         }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
