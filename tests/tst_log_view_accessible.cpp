@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "ui/accessible.h"
+#include "ui/log_document.h"
 #include "ui/log_view.h"
 
 using ui::LogView;
@@ -35,7 +36,7 @@ QString asRead(QString text) {
 int displayOnlyBreaks(const LogView& view) {
     int count = 0;
     for (QTextBlock block = view.document()->begin(); block.isValid(); block = block.next()) {
-        count += LogView::isDisplayOnlyBreak(block) ? 1 : 0;
+        count += ui::LogDocument::isContinuation(block) ? 1 : 0;
     }
     return count;
 }
@@ -131,7 +132,7 @@ private Q_SLOTS:
         int hidden = 0;
         for (QTextBlock block = box.view->document()->begin(); block.isValid();
              block = block.next()) {
-            if (LogView::isDisplayOnlyBreak(block)) {
+            if (ui::LogDocument::isContinuation(block)) {
                 ++hidden;
                 const int at = block.position() - hidden;
                 offsets << at - 1 << at << at + 1;

@@ -7,6 +7,7 @@
 #include <QTextDocument>
 #include <algorithm>
 
+#include "ui/log_document.h"
 #include "ui/log_view.h"
 
 namespace ui {
@@ -56,7 +57,7 @@ int LogViewAccessible::offsetOf(int position) const {
     int hidden = 0;
     for (QTextBlock block = view()->document()->begin();
          block.isValid() && block.position() <= position; block = block.next()) {
-        if (LogView::isDisplayOnlyBreak(block)) {
+        if (LogDocument::isContinuation(block)) {
             ++hidden;
         }
     }
@@ -69,12 +70,12 @@ int LogViewAccessible::positionOf(int offset) const {
     const QTextDocument* document = view()->document();
     int hidden = 0;
     for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
-        if (LogView::isDisplayOnlyBreak(block)) {
+        if (LogDocument::isContinuation(block)) {
             ++hidden;
         }
         const int start = block.position() - hidden;
         const int end = start + block.length() - 1;
-        const bool breakFollows = LogView::isDisplayOnlyBreak(block.next());
+        const bool breakFollows = LogDocument::isContinuation(block.next());
         if (offset < end || (offset == end && !breakFollows)) {
             return block.position() + std::max(offset - start, 0);
         }
