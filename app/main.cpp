@@ -7,9 +7,12 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QLocale>
 #include <QSerialPortInfo>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <variant>
 
@@ -22,7 +25,9 @@
 #include "sim/board_panel.h"
 #include "sim/pseudo_terminal.h"
 #include "sim/relay_board_sim.h"
+#include "ui/accessible.h"
 #include "ui/main_window.h"
+#include "ui/qt_translations.h"
 
 namespace {
 
@@ -33,21 +38,37 @@ std::variant<app::Options, app::Exit> readCommandLine(int argc, char* argv[]) {
     return app::parseCommandLine(QCoreApplication::arguments());
 }
 
+// Writes a result to standard output. Output that cannot be written (a full disk, /dev/full) fails
+// the program with a message on standard error, as GNU tools do, so that a script never takes a
+// lost result for a good one.
+int writeResult(const QString& text) {
+    errno = 0;
+    if (std::fputs(text.toLocal8Bit().constData(), stdout) >= 0 && std::fflush(stdout) == 0) {
+        return 0;
+    }
+    const int error = errno;
+    std::fprintf(stderr, "zeva-relay-test: write error%s%s\n", error != 0 ? ": " : "",
+                 error != 0 ? std::strerror(error) : "");
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     app::catchStopSignals();
     auto parsed = readCommandLine(argc, argv);
     if (const auto* exit = std::get_if<app::Exit>(&parsed)) {
-        std::fputs(exit->text.toLocal8Bit().constData(), exit->status == 0 ? stdout : stderr);
+        if (exit->status == 0) {
+            return writeResult(exit->text);
+        }
+        std::fputs(exit->text.toLocal8Bit().constData(), stderr);
         return exit->status;
     }
     app::Options options = std::get<app::Options>(std::move(parsed));
     if (options.listPorts) {
         const QString list = app::portList(serial::PortNumbering(options.bindings),
                                            QSerialPortInfo::availablePorts());
-        std::fputs(list.toLocal8Bit().constData(), stdout);
-        return 0;
+        return writeResult(list);
     }
     // A record that cannot be kept is a usage error, found before any window opens.
     std::unique_ptr<app::RecordFile> record;
@@ -67,6 +88,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("zeva-relay-test"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
     QGuiApplication::setDesktopFileName(QStringLiteral("zeva-relay-test"));
+    ui::installQtTranslations(QLocale::system());
+    ui::installAccessibleInterfaces();
 
     std::unique_ptr<sim::PseudoTerminal> terminal;
     std::unique_ptr<sim::RelayBoardSim> board;

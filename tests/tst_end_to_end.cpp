@@ -289,6 +289,26 @@ private Q_SLOTS:
         QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err), qPrintable(run.err));
     }
 
+    // Output that cannot be written fails the program with a message, as GNU tools do.
+    void unwritableOutputFails_data() {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("help") << "--help";
+        QTest::newRow("version") << "--version";
+        QTest::newRow("port list") << "--list-ports";
+    }
+
+    void unwritableOutputFails() {
+        QFETCH(QString, option);
+        QProcess process;
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(kProgram, {option});
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()),
+                 QStringLiteral("zeva-relay-test: write error: No space left on device\n"));
+    }
+
     // The port list needs no display, shows bound ports and only those of the machine's own list
     // otherwise, and tells who holds a port.
     void listPorts_data() {

@@ -134,6 +134,8 @@ public:
     int m_programmatic = 0;
     bool m_checking = false;
     bool m_followEnd = true;
+    // Pixels at the right edge of the received-bytes box that its parent hides.
+    int m_hiddenRight = 0;
     // Set while QPlainTextEdit lays the view out again, which moves the scroll bar.
     bool m_relayout = false;
     // An edit LogView did not make itself, repaired from the event loop; null when none.
@@ -786,7 +788,16 @@ void LogView::Private::scrollToEnd() {
 void LogView::Private::fitOneRow() {
     const int row = qCeil(QFontMetricsF(q.font()).lineSpacing()) + 1;
     const int spare = std::max(q.contentsRect().height() - row, 0);
-    q.setViewportMargins(kOneLinePadding, spare / 2, kOneLinePadding, spare - spare / 2);
+    q.setViewportMargins(kOneLinePadding, spare / 2, kOneLinePadding + m_hiddenRight,
+                         spare - spare / 2);
+}
+
+void LogView::setHiddenRight(int pixels) {
+    d->m_hiddenRight = std::max(pixels, 0);
+    if (d->m_mode == Mode::OneLine) {
+        d->fitOneRow();
+        d->scrollToEnd();
+    }
 }
 
 // The numbers of the first and the last block in view.

@@ -53,6 +53,9 @@ public:
     // Whether appended text waits for the next frame; benchmarks ask it to tell when everything
     // appended is on the screen.
     bool hasPendingText() const;
+    // The received-bytes box: how many pixels at its right edge the parent widget hides. The row
+    // ends before them, so that the newest text stays in view.
+    void setHiddenRight(int pixels);
 
 protected:
     bool event(QEvent* event) override;
