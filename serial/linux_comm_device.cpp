@@ -43,7 +43,7 @@ bool lineReady(int fd, short events) {
 }  // namespace
 
 LinuxCommDevice::LinuxCommDevice(PortNumbering numbering, QObject* parent)
-    : QObject(parent), m_numbering(std::move(numbering)) {
+    : QObject(parent), m_numbering(std::move(numbering)), m_readPeriodMs(kReadPeriodMs) {
     connect(&m_port, &QSerialPort::readyRead, this, &LinuxCommDevice::takeReceivedBytes);
     connect(&m_port, &QSerialPort::errorOccurred, this, &LinuxCommDevice::onPortError);
     m_readTimer.setSingleShot(true);
@@ -365,15 +365,15 @@ void LinuxCommDevice::takeReceivedBytes() {
         // Qt has read the first byte of a packet and reads no more until it is taken: the rest
         // waits in the kernel until a frame has passed since the last read.
         if (!m_readTimer.isActive()) {
-            const qint64 since = m_sinceRead.isValid() ? m_sinceRead.elapsed() : kReadPeriodMs;
-            m_readTimer.start(static_cast<int>(std::max<qint64>(kReadPeriodMs - since, 0)));
+            const qint64 since = m_sinceRead.isValid() ? m_sinceRead.elapsed() : m_readPeriodMs;
+            m_readTimer.start(static_cast<int>(std::max<qint64>(m_readPeriodMs - since, 0)));
         }
         return;
     }
     const QByteArray bytes = m_port.readAll();
     m_received.append(bytes);
     m_sinceRead.start();
-    setPacedRead(m_state == State::Open && bytes.size() < kFloodRead);
+    setPacedRead(m_state == State::Open && m_readPeriodMs > 0 && bytes.size() < kFloodRead);
     queueReceiveEvent();
 }
 
@@ -390,6 +390,10 @@ void LinuxCommDevice::readWaitingBytes() {
     } else {
         takeReceivedBytes();
     }
+}
+
+void LinuxCommDevice::setReadPeriod(int milliseconds) {
+    m_readPeriodMs = std::max(milliseconds, 0);
 }
 
 void LinuxCommDevice::setPacedRead(bool paced) {

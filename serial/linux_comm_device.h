@@ -106,6 +106,11 @@ public:
 
     // The path COM`port` resolves to now; empty when there is none. For the window's tooltips.
     QString devicePath(std::int16_t port) const { return m_numbering.resolve(port); }
+    // How long a slow stream's bytes may wait in the kernel after a read (kReadPeriodMs, one
+    // frame of the window's boxes, by default); 0 reads every byte as soon as it comes, for a
+    // program that waits on each reply rather than showing a stream. Set it before opening.
+    void setReadPeriod(int milliseconds);
+
     // The description of the last error an operation threw; empty when none has.
     QString lastErrorDescription() const { return m_lastErrorDescription; }
     // Both of the above, for the window; valid as long as the device.
@@ -162,6 +167,7 @@ private:
     // reading after the first byte of a packet until the device takes it (m_readTimer) a frame
     // after the last read (m_sinceRead).
     bool m_pacedRead = false;
+    int m_readPeriodMs;
     QTimer m_readTimer;
     QElapsedTimer m_sinceRead;
     // Counts opens and closes; a queued event from an earlier session finds a different value
