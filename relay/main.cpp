@@ -23,6 +23,10 @@
 
 int main(int argc, char* argv[]) {
     app::catchStopSignals();
+    // Qt's own event dispatcher rather than GLib's, which wakes its loop through its eventfd
+    // whenever a socket notifier is switched on or off, as QSerialPort does around every write:
+    // that was a third of the system calls of an echoed frame.
+    qputenv("QT_NO_GLIB", "1");
     const QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zeva-relay"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
@@ -58,7 +62,7 @@ int main(int argc, char* argv[]) {
             return relay::kExitBadUsage;
         }
     }
-    const relay::PortChoice choice = relay::choosePort(script.port);
+    const relay::PortChoice choice = relay::choosePort(script.port, script.log.has_value());
     serial::LinuxCommDevice device(choice.numbering);
     if (record) {
         record->setDevicePaths(device.portInfo().devicePath);

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QTimer>
@@ -89,9 +88,12 @@ QString openFailure(const QString& portName, const QString& path, const logic::C
 
 }  // namespace
 
-PortChoice choosePort(const QString& port) {
+PortChoice choosePort(const QString& port, bool numbered) {
     if (port.startsWith(QLatin1String("COM"))) {
         return {static_cast<std::int16_t>(port.mid(3).toInt()), serial::PortNumbering()};
+    }
+    if (!numbered) {
+        return {1, serial::PortNumbering({{1, port}})};
     }
     const QStringList machine =
         serial::PortNumbering::comOrder(serial::PortNumbering::systemPorts());
@@ -115,6 +117,8 @@ Runner::Runner(const Script& script, serial::LinuxCommDevice& device, std::int16
       m_portName(std::move(portName)),
       m_record(record) {
     m_device.setOnComm([this] { onComm(); });
+    m_deadline.setSingleShot(true);
+    m_deadline.setTimerType(Qt::PreciseTimer);
 }
 
 void Runner::setOutput(std::FILE* out, std::FILE* err, bool progress) {
@@ -174,7 +178,6 @@ void Runner::stop(int status) {
     if (m_stopStatus == 0) {
         m_stopStatus = status;
     }
-    wake();
 }
 
 bool Runner::open() {
@@ -275,27 +278,16 @@ void Runner::pause(Duration duration, bool stoppable) {
 }
 
 void Runner::waitUntil(qint64 deadline, const std::function<bool()>& done, bool stoppable) {
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    m_loop = &loop;
+    // The loop turns once per event: a receive event, the deadline's timer, a stop signal.
     while (!done() && !m_lost && !(stoppable && m_stopStatus != 0)) {
         const qint64 left = deadline - m_clock.elapsed();
         if (left <= 0) {
             break;
         }
-        timer.start(static_cast<int>(left));
-        loop.exec();
+        m_deadline.start(static_cast<int>(left));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    m_loop = nullptr;
-}
-
-void Runner::wake() {
-    if (m_loop != nullptr) {
-        m_loop->quit();
-    }
+    m_deadline.stop();
 }
 
 void Runner::onComm() {
@@ -315,7 +307,6 @@ void Runner::onComm() {
             say(error.description());
         }
     }
-    wake();
 }
 
 QString Runner::frameName(const QString& written, const std::vector<std::uint8_t>& bytes) const {

@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -22,18 +23,18 @@
 #include "relay/script.h"
 #include "serial/linux_comm_device.h"
 
-class QEventLoop;
-
 namespace relay {
 
-// The COM number to open for a --port value, and the numbering that leads there. A path the
-// machine numbers keeps its number; any other path (a pseudo-terminal) is bound to the first
-// number past the machine's ports.
+// The COM number to open for a --port value, and the numbering that leads there. The number of
+// a path matters only where it is shown, in the record: when `numbered`, a path the machine
+// numbers keeps its number and any other (a pseudo-terminal) is bound to the first number past
+// the machine's ports; otherwise the path is bound to 1 without listing the machine's ports,
+// which walks udev's view of every tty (some 15 ms).
 struct PortChoice {
     std::int16_t number = 1;
     serial::PortNumbering numbering;
 };
-PortChoice choosePort(const QString& port);
+PortChoice choosePort(const QString& port, bool numbered);
 
 class Runner : public QObject {
 public:
@@ -47,7 +48,8 @@ public:
     // Runs the script and returns the exit status.
     int run();
 
-    // Ends the run after the current frame with `status`; the first call counts.
+    // Ends the run after the current frame with `status`; the first call counts. Called from the
+    // event loop, which the run turns while it waits.
     void stop(int status);
 
 private:
@@ -62,7 +64,6 @@ private:
     // `stoppable`, a stop.
     void waitUntil(qint64 deadline, const std::function<bool()>& done, bool stoppable);
     void onComm();
-    void wake();
     void printLine(qint64 at, const QString& written, const std::vector<std::uint8_t>& bytes,
                    const QString& result);
     void say(const QString& message);
@@ -91,7 +92,8 @@ private:
     bool m_outputFailed = false;
     // With --expect echo: the bytes received and not yet matched to a frame.
     QByteArray m_reply;
-    QEventLoop* m_loop = nullptr;
+    // Wakes the event loop when a wait is over; its timeout needs no handler.
+    QTimer m_deadline;
 };
 
 }  // namespace relay
