@@ -336,6 +336,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::newRow("SIGINT") << SIGINT << 130;
         QTest::newRow("SIGTERM") << SIGTERM << 143;
+        QTest::newRow("SIGHUP") << SIGHUP << 129;
     }
     void stopSignal() {
         QFETCH(int, signal);
@@ -357,6 +358,42 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), board.accepted.size());
         QCOMPARE(fields(lines, 4), QStringList(lines.size(), "echoed"));
         QVERIFY(support::lockFilesFor(board.path()).isEmpty());
+    }
+
+    // With standard error on a terminal, --repeat draws a progress line; --quiet leaves out both
+    // it and the summary.
+    void progressLine_data() {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("progress") << "" << true;
+        QTest::newRow("quiet") << "--quiet" << false;
+    }
+    void progressLine() {
+        QFETCH(QString, option);
+        QFETCH(bool, shown);
+        if (QStandardPaths::findExecutable(QStringLiteral("script")).isEmpty()) {
+            QSKIP("script is not installed");
+        }
+        const sim::PseudoTerminal terminal;
+        // script gives the program a terminal for its standard error and copies it to its own
+        // standard output; the frames' lines go to a file.
+        const QTemporaryDir folder;
+        const QString lines = folder.filePath(QStringLiteral("lines"));
+        QProcess process;
+        process.start(QStringLiteral("script"),
+                      {"-qec",
+                       QStringLiteral("'%1' --port %2 --repeat 3 %3 1 on wait 300ms > '%4'")
+                           .arg(kProgram, terminal.slavePath(), option, lines),
+                       "/dev/null"});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        const QString seen = QString::fromUtf8(process.readAllStandardOutput());
+        QCOMPARE(seen.contains(QStringLiteral("cycle 1 of 3, 0 failure(s)")), shown);
+        QCOMPARE(seen.contains(QStringLiteral("left")), shown);
+        QCOMPARE(seen.contains(QStringLiteral("3 cycle(s), 3 frame(s), 0 failure(s)")), shown);
+        QFile file(lines);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().count('\n'), 3);
     }
 
     // The line hangs up mid-run: status 1 naming the frame, at once rather than after a busy
