@@ -240,6 +240,18 @@ bool Runner::sendFrame(const QString& written, const QString& text,
     }
     m_record.frameWritten(text, bytes);
     if (m_script.expect == Expect::None) {
+        // Sent means handed to the system: a line slower than the run is waited for, so that an
+        // endless run keeps its pace rather than piling frames up in memory.
+        waitUntil(
+            at + m_script.timeout.count(), [this] { return m_device.bytesToWrite() == 0; }, false);
+        if (m_lost) {
+            return fail(QStringLiteral("port lost"), kLostReason);
+        }
+        if (m_device.bytesToWrite() > 0) {
+            return fail(QStringLiteral("not sent: the line took no more bytes"),
+                        QStringLiteral("the line took no more bytes within %1")
+                            .arg(durationText(m_script.timeout.count())));
+        }
         // The bytes the board sends meanwhile, a loss and a stop signal are taken between frames.
         QCoreApplication::processEvents();
         printLine(at, written, bytes, QStringLiteral("sent"));

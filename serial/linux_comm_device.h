@@ -111,6 +111,10 @@ public:
     // program that waits on each reply rather than showing a stream. Set it before opening.
     void setReadPeriod(int milliseconds);
 
+    // Bytes of earlier Outputs that the line has not taken yet, kept by Qt until it can write
+    // them; 0 while the port is not open.
+    qint64 bytesToWrite() const { return m_state == State::Open ? m_port.bytesToWrite() : 0; }
+
     // The description of the last error an operation threw; empty when none has.
     QString lastErrorDescription() const { return m_lastErrorDescription; }
     // Both of the above, for the window; valid as long as the device.

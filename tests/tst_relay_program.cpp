@@ -163,6 +163,21 @@ private Q_SLOTS:
             QStringLiteral("A0 01 03 A4 A0 02 02 A4 24 01 04 01 02 02 2E 24 01 04 01 01 01 2C"));
     }
 
+    // A line that takes no more bytes (nobody reads the pseudo-terminal) fails the frame after
+    // --timeout, instead of frames piling up in memory without end.
+    void lineThatTakesNoMore() {
+        const sim::PseudoTerminal terminal;
+        const QString frame = QStringLiteral("A0 ").repeated(512).trimmed();
+        const Run run = runRelay(
+            {"--port", terminal.slavePath(), "--timeout", "300ms", "--repeat", "0", "send", frame});
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.errors.contains(QStringLiteral("the line took no more bytes within 300ms")),
+                 qPrintable(run.errors));
+        QCOMPARE(fields(run.lines, 4).constLast(),
+                 QStringLiteral("not sent: the line took no more bytes"));
+        QVERIFY(support::lockFilesFor(terminal.slavePath()).isEmpty());
+    }
+
     // A usage error is found before the port is touched: status 2 and nothing on the line.
     void usageErrorsSendNothing_data() {
         QTest::addColumn<QStringList>("actions");
