@@ -168,10 +168,11 @@ int Runner::run() {
                 .arg(m_failures)
                 .arg(durationText(m_clock.elapsed())));
     }
-    if (m_stopStatus != 0) {
-        return m_stopStatus;
+    // A signal that comes while --at-exit runs after a failure does not hide the failure.
+    if (failed) {
+        return kExitFrameFailed;
     }
-    return failed ? kExitFrameFailed : 0;
+    return m_stopStatus;
 }
 
 void Runner::stop(int status) {
