@@ -95,15 +95,9 @@ int main(int argc, char* argv[]) {
     ui::MainWindow window(device, device.portInfo(), record ? *record : logic::noTrafficRecord());
     // The simulated board's panel, and any other window, show the main window's icon.
     QApplication::setWindowIcon(window.windowIcon());
-    // The port closes as the program ends, when the window is closed or on a stop signal; the
-    // record says so first.
-    const auto closePort = [&] {
-        const std::int16_t openPort = window.logic().portManager().OpenedPort();
-        if (record && openPort != 0 && device.PortOpen()) {
-            record->portClosed(openPort);
-        }
-        device.PortOpen(false);
-    };
+    // The port closes as the program ends, when the window is closed or on a stop signal: what
+    // the board sent before is shown and recorded first, then the close.
+    const auto closePort = [&] { window.logic().closeAtExit(); };
     // Watching from before the start-up, whose message box runs the first event loop.
     const app::QuitOnSignal quitOnSignal(closePort);
     window.load();

@@ -36,16 +36,35 @@ void frmmain::handle(Body body) {
     m_device.releaseEvents();
 }
 
+template <typename Body>
+void frmmain::act(Body body) {
+    // An action can only start inside another handler through a nested event loop; the bytes
+    // are then that handler's to show, after it.
+    const bool outermost = !m_device.eventsHeld();
+    handle([&] {
+        if (outermost) {
+            receiveWaitingBytes();
+        }
+        body();
+    });
+}
+
+void frmmain::receiveWaitingBytes() {
+    if (m_device.takeReceiveEvent()) {
+        m_receive.MSComm1_OnComm();
+    }
+}
+
 void frmmain::Form_Load() {
     handle([this] { m_ports.openFirstPort(); });
 }
 
 void frmmain::Combo1_Click() {
-    handle([this] { m_ports.changePort(); });
+    act([this] { m_ports.changePort(); });
 }
 
 void frmmain::Command1_Click() {
-    handle([this] { m_ports.openOrClose(); });
+    act([this] { m_ports.openOrClose(); });
 }
 
 void frmmain::MSComm1_OnComm() {
@@ -57,7 +76,7 @@ void frmmain::MSComm1_OnComm() {
 }
 
 void frmmain::send_cmd(const QString& str) {
-    handle([&] { m_transmit.send_cmd(str); });
+    act([&] { m_transmit.send_cmd(str); });
 }
 
 void frmmain::sendBoxText(Control box) {
@@ -97,7 +116,22 @@ void frmmain::Command11_Click() {
 }
 
 void frmmain::Command4_Click() {
-    m_toolkit.setText(Control::Text1, QString());
+    act([this] { m_toolkit.setText(Control::Text1, QString()); });
+}
+
+void frmmain::closeAtExit() {
+    m_device.holdEvents();
+    try {
+        receiveWaitingBytes();
+    } catch (const CommError&) {
+        // Nobody is left to tell; the close below matters more.
+    }
+    try {
+        m_ports.closeAtExit();
+    } catch (const CommError&) {
+        // The same: the process ends, and the system closes the device with it.
+    }
+    m_device.releaseEvents();
 }
 
 }  // namespace logic

@@ -12,7 +12,11 @@
 // the receive path, which shows the reply bytes, or, for a lost port, to port management.
 //
 // Every handler runs to its end before the next one starts: the device's events are held while
-// a handler runs (a modal message box runs a nested event loop). No device error escapes a
+// a handler runs (a modal message box runs a nested event loop). An operator's action (the port
+// list, the port button, a command button, clearing the work area) first handles, inside the
+// same hold, the receive event of the bytes that reached the device before it, as if OnComm had
+// been raised at once: a device that batches a slow stream must not let a send's clearing of the
+// input, or a close, drop what the board said before the click. No device error escapes a
 // handler; where the operator must hear of a failure, one message box shows the device's
 // description. Every event on the line, and every error shown, also goes to the traffic record;
 // a record that fails is reported once, in a message box at the end of the handler.
@@ -57,6 +61,11 @@ public:
     // Sends a command text; a device error ends the send and is shown in a message box.
     void send_cmd(const QString& str);
 
+    // The program is ending (the window was closed, or a stop signal came, perhaps while a
+    // handler's message box is open): the bytes that came before are shown and recorded, the
+    // close is recorded, and the port is closed. Shows no message box and throws nothing.
+    void closeAtExit();
+
     const PortManager& portManager() const { return m_ports; }
     const TransmitPath& transmitPath() const { return m_transmit; }
 
@@ -64,6 +73,11 @@ private:
     // Runs one handler's body with the device's events held and its errors reported.
     template <typename Body>
     void handle(Body body);
+    // handle() for an operator's action: the bytes that came before it are handled first.
+    template <typename Body>
+    void act(Body body);
+    // Runs the receive path when the device has bytes waiting that no OnComm has shown yet.
+    void receiveWaitingBytes();
     void sendBoxText(Control box);
 
     CommDevice& m_device;

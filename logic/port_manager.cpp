@@ -133,6 +133,15 @@ void PortManager::openOrClose() {
     }
 }
 
+void PortManager::closeAtExit() {
+    // A port lost and not yet reported reads open until its report has run; its close is the
+    // last that is known of it.
+    if (m_openedPort != 0 && m_device.PortOpen()) {
+        m_record.portClosed(m_openedPort);
+    }
+    m_device.PortOpen(false);
+}
+
 void PortManager::portLost() {
     // A loss that was overtaken by the port button's close needs no word.
     if (m_toolkit.caption(Control::Command1) != kOpenCaption) {

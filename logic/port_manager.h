@@ -51,6 +51,9 @@ public:
     void OpenPort(std::int16_t port);
     // The device reported that the open port went away.
     void portLost();
+    // The program is ending: records the close of the open port and closes it; a failure
+    // propagates (CommError).
+    void closeAtExit();
 
     const QString& CommSettings() const { return m_commSettings; }
     std::int16_t SelectedPort() const { return m_selectedPort; }

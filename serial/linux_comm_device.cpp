@@ -21,10 +21,6 @@ namespace {
 
 // The largest count InBufferCount can report.
 constexpr qsizetype kMaxCount = 32767;
-// A slow stream is read at most once in this many milliseconds: one frame of the window's boxes
-// while a stream adds little to them (10 a second), so bytes that wait for it in the kernel reach
-// the screen no later.
-constexpr int kReadPeriodMs = 100;
 // A read of at least this many bytes is a flood: the next one follows as soon as bytes come. A
 // line of 115,200 baud delivers about 460 bytes in a frame, and the kernel's buffer holds 4 KiB.
 constexpr qsizetype kFloodRead = 1024;
@@ -43,7 +39,7 @@ bool lineReady(int fd, short events) {
 }  // namespace
 
 LinuxCommDevice::LinuxCommDevice(PortNumbering numbering, QObject* parent)
-    : QObject(parent), m_numbering(std::move(numbering)), m_readPeriodMs(kReadPeriodMs) {
+    : QObject(parent), m_numbering(std::move(numbering)) {
     connect(&m_port, &QSerialPort::readyRead, this, &LinuxCommDevice::takeReceivedBytes);
     connect(&m_port, &QSerialPort::errorOccurred, this, &LinuxCommDevice::onPortError);
     m_readTimer.setSingleShot(true);
@@ -352,6 +348,21 @@ std::vector<std::uint8_t> LinuxCommDevice::Input() {
     return std::vector<std::uint8_t>(data, data + bytes.size());
 }
 
+bool LinuxCommDevice::takeReceiveEvent() {
+    // Only a read that finds bytes counts as one: with nothing waiting, the reply to the action
+    // that follows is still read as soon as it comes.
+    if (m_state == State::Open &&
+        (m_port.bytesAvailable() > 0 || lineReady(m_port.handle(), POLLIN))) {
+        m_readTimer.stop();
+        readWaitingBytes();
+    }
+    if (!receiveEventDue()) {
+        return false;
+    }
+    m_commEvent = logic::kComEvReceive;
+    return true;
+}
+
 std::int16_t LinuxCommDevice::CommEvent() {
     return m_commEvent;
 }
@@ -390,10 +401,6 @@ void LinuxCommDevice::readWaitingBytes() {
     } else {
         takeReceivedBytes();
     }
-}
-
-void LinuxCommDevice::setReadPeriod(int milliseconds) {
-    m_readPeriodMs = std::max(milliseconds, 0);
 }
 
 void LinuxCommDevice::setPacedRead(bool paced) {

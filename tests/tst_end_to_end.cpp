@@ -572,6 +572,32 @@ private Q_SLOTS:
                               "closed\tCOM1\t" + device + "\t\t"}));
     }
 
+    // What the board sent just before a stop signal is recorded before the close, although the
+    // program reads a slow stream only once a frame: the second packet comes within a frame of
+    // the first.
+    void bytesBeforeAStopAreRecorded() {
+        if (!haveDisplay()) {
+            QSKIP("no virtual display");
+        }
+        const QString path = m_runtime.filePath(QStringLiteral("stop.log"));
+        sim::PseudoTerminal terminal;
+        Program program;
+        start(program, terminal, {"--log", path});
+        showWindow(program, terminal);
+        const QString device = terminal.slavePath();
+        const QString first = "received\tCOM1\t" + device + "\t\t11 22";
+        QCOMPARE(::write(terminal.masterDescriptor(), "\x11\x22", 2), 2);
+        QVERIFY(QTest::qWaitFor([&] { return eventsOf(recordLines(path), device).contains(first); },
+                                10000));
+        QCOMPARE(::write(terminal.masterDescriptor(), "\x33\x44", 2), 2);
+        stop(program);
+
+        QCOMPARE(eventsOf(recordLines(path), device),
+                 (QStringList{"opened\tCOM1\t" + device + "\t9600,N,8,1\t", first,
+                              "received\tCOM1\t" + device + "\t\t33 44",
+                              "closed\tCOM1\t" + device + "\t\t"}));
+    }
+
     // Killed at any moment, the program leaves a record that ends with a whole line.
     void killedProgramLeavesWholeLines() {
         if (!haveDisplay()) {
