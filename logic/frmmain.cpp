@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logic/frmmain.h"
 
+#include <utility>
+
 #include "codec/relay_frames.h"
 #include "logic/qt_text.h"
 
@@ -18,6 +20,9 @@ frmmain::frmmain(CommDevice& MSComm1, Toolkit& toolkit, TrafficRecord& record)
 
 frmmain::~frmmain() {
     m_device.setOnComm({});
+    if (m_watch != nullptr) {
+        m_watch->setOnChange({});
+    }
 }
 
 template <typename Body>
@@ -34,6 +39,9 @@ void frmmain::handle(Body body) {
         m_toolkit.messageBox(recordFailure);
     }
     m_device.releaseEvents();
+    if (!m_device.eventsHeld() && std::exchange(m_deviceChangeHeld, false)) {
+        deviceChanged();
+    }
 }
 
 template <typename Body>
@@ -73,6 +81,20 @@ void frmmain::MSComm1_OnComm() {
             m_ports.portLost();
         }
     });
+}
+
+void frmmain::followDevices(DeviceWatch& watch) {
+    m_watch = &watch;
+    m_ports.setDeviceWatch(watch);
+    watch.setOnChange([this] { deviceChanged(); });
+}
+
+void frmmain::deviceChanged() {
+    if (m_device.eventsHeld()) {
+        m_deviceChangeHeld = true;
+        return;
+    }
+    handle([this] { m_ports.deviceChanged(); });
 }
 
 void frmmain::send_cmd(const QString& str) {

@@ -9,7 +9,8 @@
 // Pipeline: the Qt window forwards each event to its handler here. Start-up, the port list and
 // the port button go to port management; the command buttons hand a command text to send_cmd,
 // which converts it, writes the frame and logs it in the work area; the device's OnComm goes to
-// the receive path, which shows the reply bytes, or, for a lost port, to port management.
+// the receive path, which shows the reply bytes, or, for a lost port, to port management. With
+// --reconnect a device watch's changes go to port management too, which reopens a lost board.
 //
 // Every handler runs to its end before the next one starts: the device's events are held while
 // a handler runs (a modal message box runs a nested event loop). An operator's action (the port
@@ -25,6 +26,7 @@
 #include <cstdint>
 
 #include "logic/comm_device.h"
+#include "logic/device_watch.h"
 #include "logic/port_manager.h"
 #include "logic/receive_path.h"
 #include "logic/toolkit.h"
@@ -66,6 +68,13 @@ public:
     // close is recorded, and the port is closed. Shows no message box and throws nothing.
     void closeAtExit();
 
+    // Follows the board across re-plugs through `watch` (--reconnect); call before Form_Load.
+    // The watch must outlive the window's logic.
+    void followDevices(DeviceWatch& watch);
+    // The watch saw a change that may bring the awaited device back. Kept until the handler
+    // that runs ends, like the device's events.
+    void deviceChanged();
+
     const PortManager& portManager() const { return m_ports; }
     const TransmitPath& transmitPath() const { return m_transmit; }
 
@@ -86,6 +95,8 @@ private:
     PortManager m_ports;
     TransmitPath m_transmit;
     ReceivePath m_receive;
+    DeviceWatch* m_watch = nullptr;
+    bool m_deviceChangeHeld = false;
 };
 
 }  // namespace logic

@@ -127,6 +127,9 @@ public:
                 [this] { return lastErrorDescription(); }};
     }
 
+    // The numbering COM numbers resolve through, for the port follower to pin numbers in.
+    PortNumbering& numbering() { return m_numbering; }
+
 Q_SIGNALS:
     // An open failed with `description`, before the error is thrown; for the program's log.
     void openFailed(const QString& description);
