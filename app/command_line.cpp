@@ -67,17 +67,17 @@ bool takesValue(const QString& name) {
                        [&name](const char* option) { return name == QLatin1String(option); });
 }
 
-// The device a binding's path names. A name without '/' is a device under /dev, as Qt names
-// ports; anything else is a path, relative to the current directory, made absolute here so that
-// it names the same file whatever the program does later.
+}  // namespace
+
+// A name without '/' is a device under /dev, as Qt names ports; anything else is a path,
+// relative to the current directory, made absolute here so that it names the same file whatever
+// the program does later.
 QString devicePath(const QString& path) {
     if (!path.contains(u'/')) {
         return u"/dev/" + path;
     }
     return QDir::current().absoluteFilePath(path);
 }
-
-}  // namespace
 
 std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;

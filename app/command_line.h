@@ -39,4 +39,7 @@ struct Exit {
 // relative to the current directory.
 std::variant<Options, Exit> parseCommandLine(const QStringList& arguments);
 
+// The device a port's path names, made absolute as a binding's path is.
+QString devicePath(const QString& path);
+
 }  // namespace app

@@ -78,19 +78,28 @@ QString portLine(int number, const serial::PortReport& report) {
     return fields.join(QStringLiteral("  "));
 }
 
-QString portList(const serial::PortNumbering& numbering, const QList<QSerialPortInfo>& ports) {
+QList<NumberedPort> numberedPorts(const serial::PortNumbering& numbering,
+                                  const QList<QSerialPortInfo>& ports) {
     QStringList systemPorts;
     for (const QSerialPortInfo& info : ports) {
         systemPorts.append(info.systemLocation());
     }
     const auto count = std::max<qsizetype>(kLastPort, systemPorts.size());
-    QString text;
+    QList<NumberedPort> numbered;
     for (int number = 1; number <= count; ++number) {
         const QString path = numbering.resolve(static_cast<std::int16_t>(number), systemPorts);
         serial::PortReport report =
             path.isEmpty() ? serial::PortReport{} : serial::reportPort(path, ports);
         report.path = path;
-        text += portLine(number, report) + u'\n';
+        numbered.append({number, report});
+    }
+    return numbered;
+}
+
+QString portList(const serial::PortNumbering& numbering, const QList<QSerialPortInfo>& ports) {
+    QString text;
+    for (const NumberedPort& port : numberedPorts(numbering, ports)) {
+        text += portLine(port.number, port.report) + u'\n';
     }
     return text;
 }

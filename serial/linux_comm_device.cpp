@@ -384,7 +384,7 @@ void LinuxCommDevice::takeReceivedBytes() {
     const QByteArray bytes = m_port.readAll();
     m_received.append(bytes);
     m_sinceRead.start();
-    setPacedRead(m_state == State::Open && bytes.size() < kFloodRead);
+    setPacedRead(m_state == State::Open && m_readPeriodMs > 0 && bytes.size() < kFloodRead);
     queueReceiveEvent();
 }
 

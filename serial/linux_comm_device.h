@@ -108,12 +108,17 @@ public:
 
     // A slow stream is read at most once in this many milliseconds (kReadPeriodMs unless set):
     // one frame of the window's boxes while a stream adds little to them, so bytes that wait for
-    // it in the kernel reach the screen no later. Tests set a period of their own.
+    // it in the kernel reach the screen no later. Tests set a period of their own; 0 reads every
+    // byte as soon as it comes, for zeva-relay, which waits on each reply.
     static constexpr int kReadPeriodMs = 100;
     void setReadPeriod(int milliseconds) { m_readPeriodMs = milliseconds; }
 
     // The path COM`port` resolves to now; empty when there is none. For the window's tooltips.
     QString devicePath(std::int16_t port) const { return m_numbering.resolve(port); }
+    // Bytes of earlier Outputs that the line has not taken yet, kept by Qt until it can write
+    // them; 0 while the port is not open.
+    qint64 bytesToWrite() const { return m_state == State::Open ? m_port.bytesToWrite() : 0; }
+
     // The description of the last error an operation threw; empty when none has.
     QString lastErrorDescription() const { return m_lastErrorDescription; }
     // Both of the above, for the window; valid as long as the device.
