@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     if (paced) {
         std::printf("floor_rate_cpu_s %.3f\n", cpu);
     } else {
-        std::printf("floor_flood_cpu_s_per_mib %.3f\n",
+        std::printf("floor_flood_cpu_s_per_mib %.4f\n",
                     cpu / (static_cast<double>(streamBytes) / kMiB));
     }
     std::printf("floor_reads %lld\n", static_cast<long long>(reads));
