@@ -109,7 +109,13 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
         QStringLiteral("Append a timestamped record of the traffic to FILE, one line per event "
                        "(- for standard output). See the manual page for its fields."),
         QStringLiteral("FILE"));
-    parser.addOptions({help, version, port, simulate, listPorts, log});
+    const QCommandLineOption reconnect(
+        QStringLiteral("reconnect"),
+        QStringLiteral("When the open port goes away, wait for the same device without a message "
+                       "box and open it again as soon as it is back: a bound COM number follows "
+                       "its PATH, any other the adapter it opened, by its /dev/serial/by-id name "
+                       "or serial number. Also waits for a port missing or busy at start-up."));
+    parser.addOptions({help, version, port, simulate, listPorts, log, reconnect});
 
     QStringList ours;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -150,6 +156,7 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
     Options options;
     options.simulate = parser.isSet(simulate);
     options.listPorts = parser.isSet(listPorts);
+    options.reconnect = parser.isSet(reconnect);
     if (options.simulate && options.listPorts) {
         return badUsage(
             QStringLiteral("--list-ports lists the machine's ports; the simulated "

@@ -21,6 +21,8 @@ struct Options {
     serial::PortNumbering::Bindings bindings;
     bool simulate = false;
     bool listPorts = false;
+    // Follow the board across re-plugs: reopen the same device when it comes back.
+    bool reconnect = false;
     // The traffic record's file, "-" for standard output; none without --log.
     std::optional<QString> log;
 };

@@ -18,6 +18,7 @@
 #include "app/quit_on_signal.h"
 #include "app/record_file.h"
 #include "serial/linux_comm_device.h"
+#include "serial/port_follower.h"
 #include "sim/board_panel.h"
 #include "sim/pseudo_terminal.h"
 #include "sim/relay_board_sim.h"
@@ -82,8 +83,15 @@ int main(int argc, char* argv[]) {
 
     serial::LinuxCommDevice device{serial::PortNumbering(options.bindings)};
     // The boxes say only that a port failed; the whole reason goes to standard error as well.
+    // With --reconnect the same reason comes with every attempt while a board is awaited, and
+    // is said once until it changes.
     QObject::connect(
-        &device, &serial::LinuxCommDevice::openFailed, &device, [](const QString& description) {
+        &device, &serial::LinuxCommDevice::openFailed, &device,
+        [once = options.reconnect, said = QString()](const QString& description) mutable {
+            if (once && description == said) {
+                return;
+            }
+            said = description;
             std::fprintf(stderr, "zeva-relay-test: %s\n", description.toLocal8Bit().constData());
         });
     if (app::stopRequested()) {
@@ -92,18 +100,17 @@ int main(int argc, char* argv[]) {
     if (record) {
         record->setDevicePaths(device.portInfo().devicePath);
     }
+    // Before the window, whose logic lets go of it as it ends.
+    serial::PortFollower follower(device.numbering());
     ui::MainWindow window(device, device.portInfo(), record ? *record : logic::noTrafficRecord());
+    if (options.reconnect) {
+        window.logic().followDevices(follower);
+    }
     // The simulated board's panel, and any other window, show the main window's icon.
     QApplication::setWindowIcon(window.windowIcon());
-    // The port closes as the program ends, when the window is closed or on a stop signal; the
-    // record says so first.
-    const auto closePort = [&] {
-        const std::int16_t openPort = window.logic().portManager().OpenedPort();
-        if (record && openPort != 0 && device.PortOpen()) {
-            record->portClosed(openPort);
-        }
-        device.PortOpen(false);
-    };
+    // The port closes as the program ends, when the window is closed or on a stop signal: what
+    // the board sent before is shown and recorded first, then the close.
+    const auto closePort = [&] { window.logic().closeAtExit(); };
     // Watching from before the start-up, whose message box runs the first event loop.
     const app::QuitOnSignal quitOnSignal(closePort);
     window.load();

@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -421,6 +422,46 @@ private Q_SLOTS:
         QVERIFY(rig.text(Control::Text1).startsWith(logic::toQString(ui::kNotice)));
         QVERIFY(rig.text(Control::Text4).startsWith(QStringLiteral("Text4 ") + frame));
         QCOMPARE(rig.board.board().acceptedFrames(), std::size_t{1});
+    }
+
+    // The board talks while the operator clicks, faster than the boxes' frames: each packet the
+    // board sent before a click stands before that click's lines, and once everything has
+    // reached the screen both boxes hold every byte in order. (The boxes hold appended text
+    // until their frame; the sends' lines wait in the same queue as the bytes.)
+    void repliesAndClicksKeepTheirOrderOnScreen() {
+        LinkedWindow rig;
+        rig.board.setSilent(true);
+        rig.click(Control::Command4);
+        QRandomGenerator random(1207);
+        QString workArea;
+        QString receivedBox = QStringLiteral("Text4");
+        for (int click = 0; click < 12; ++click) {
+            QByteArray packet;
+            for (int i = random.bounded(1, 9); i > 0; --i) {
+                packet += char(random.bounded(256));
+            }
+            rig.board.send(packet);
+            for (const char byte : std::as_const(packet)) {
+                const QString entry =
+                    QString::fromStdU16String(codec::hexByteText(static_cast<std::uint8_t>(byte)));
+                while (workArea.endsWith(u' ')) {
+                    workArea.chop(1);
+                }
+                while (workArea.startsWith(u' ')) {
+                    workArea.remove(0, 1);
+                }
+                workArea += u' ' + entry;
+                receivedBox += u' ' + entry;
+            }
+            QTest::qWait(random.bounded(0, 60));
+            rig.click(Control::on1);
+            workArea += QStringLiteral("\r\n发出数据:A0 01 03 A4") + kHeader;
+        }
+        auto* work = rig.control<ui::LogView>(Control::Text1);
+        auto* received = rig.control<ui::LogView>(Control::Text4);
+        QTRY_VERIFY(!work->hasPendingText() && !received->hasPendingText());
+        QCOMPARE(rig.text(Control::Text1), workArea);
+        QCOMPARE(rig.text(Control::Text4), receivedBox);
     }
 
     // An edited text goes out as edited; the board rejects the wrong checksum and stays silent.

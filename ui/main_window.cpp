@@ -317,6 +317,10 @@ QString MainWindow::lampToolTip() const {
     const logic::PortManager& ports = m_logic.portManager();
     const std::int16_t port = ports.OpenedPort() != 0 ? ports.OpenedPort() : ports.SelectedPort();
     QString tip = portToolTip(port);
+    // While the port waits for its device to come back, that says more than the last error.
+    if (const QString waiting = ports.waitingText(); !waiting.isEmpty()) {
+        return tip + u'\n' + waiting;
+    }
     const QString error = m_info.lastError ? m_info.lastError() : QString();
     if (!error.isEmpty()) {
         tip += QStringLiteral("\n最近的错误：") + error;
