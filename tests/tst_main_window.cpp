@@ -28,6 +28,7 @@
 
 #include "codec/hex_codec.h"
 #include "fakes/fake_comm_device.h"
+#include "fakes/work_area_lines.h"
 #include "logic/port_manager.h"
 #include "logic/qt_text.h"
 #include "serial/linux_comm_device.h"
@@ -41,12 +42,12 @@
 #include "ui/main_window.h"
 #include "ui/port_combo_box.h"
 
+using fakes::kHeader;
+using fakes::kSent;
 using logic::Control;
 using ui::MainWindow;
 
 namespace {
-
-const QString kHeader = QStringLiteral("\r\n-->收到数据:");
 
 // Answers every message box the window shows: records its text, title, buttons, the OK button's
 // text and the box's icon, and presses OK.
@@ -427,7 +428,7 @@ private Q_SLOTS:
         QFETCH(QString, frame);
         LinkedWindow rig;
         rig.click(static_cast<Control>(button));
-        const QString expected = QStringLiteral("\r\n发出数据:") + frame + kHeader + u' ' + frame;
+        const QString expected = kSent + frame + kHeader + u' ' + frame;
         QTRY_VERIFY2(rig.text(Control::Text1).endsWith(expected),
                      qPrintable(rig.text(Control::Text1).right(80)));
         QVERIFY(rig.text(Control::Text1).startsWith(logic::toQString(ui::kNotice)));
@@ -483,8 +484,7 @@ private Q_SLOTS:
         QTest::keyClicks(box, QStringLiteral("a0 01 03 a5"));
         rig.click(Control::on1);
         QTRY_COMPARE(rig.board.board().rejectedFrames(), std::size_t{1});
-        QVERIFY(
-            rig.text(Control::Text1).endsWith(QStringLiteral("发出数据:a0 01 03 a5") + kHeader));
+        QVERIFY(rig.text(Control::Text1).endsWith(kSent + "a0 01 03 a5" + kHeader));
         QCOMPARE(box->text(), QStringLiteral("a0 01 03 a5"));
     }
 
@@ -606,7 +606,7 @@ private Q_SLOTS:
         rig.control<QLineEdit>(Control::reverse1text)->setText(text);
         rig.click(Control::reverse1);
         QCOMPARE(rig.text(Control::reverse1text), text);
-        QVERIFY(rig.text(Control::Text1).endsWith(QStringLiteral("发出数据:") + text + kHeader));
+        QVERIFY(rig.text(Control::Text1).endsWith(kSent + text + kHeader));
         std::vector<std::uint8_t> bytes;
         const int count = codec::strHexToByteArray(logic::toU16View(text), bytes);
         QTRY_COMPARE(rig.board.receivedBytes(), qint64(count));

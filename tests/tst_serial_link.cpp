@@ -30,6 +30,7 @@
 
 #include "fakes/fake_toolkit.h"
 #include "fakes/fake_traffic_record.h"
+#include "fakes/work_area_lines.h"
 #include "logic/frmmain.h"
 #include "logic/port_manager.h"
 #include "serial/linux_comm_device.h"
@@ -39,12 +40,11 @@
 #include "support/line_checks.h"
 
 using fakes::FakeToolkit;
+using fakes::kHeader;
+using fakes::kSent;
 using logic::Control;
 
 namespace {
-
-const QString kSent = QStringLiteral("\r\n发出数据:");
-const QString kHeader = QStringLiteral("\r\n-->收到数据:");
 
 QString entries(const QByteArray& bytes) {
     QString text;
@@ -225,8 +225,7 @@ private Q_SLOTS:
     void commandAndEcho() {
         BoardRig link;
         link.rig.logic.on1_Click(0);
-        const QString expected =
-            QStringLiteral("\r\n发出数据:A0 01 03 A4") + kHeader + QStringLiteral(" A0 01 03 A4");
+        const QString expected = kSent + "A0 01 03 A4" + kHeader + QStringLiteral(" A0 01 03 A4");
         QTRY_COMPARE(link.rig.toolkit.texts[Control::Text1], expected);
         QCOMPARE(link.rig.toolkit.texts[Control::Text4], QStringLiteral("Text4 A0 01 03 A4"));
         QVERIFY(link.board->sim.board().relayOn(1));

@@ -3,17 +3,17 @@
 
 #include "codec/hex_codec.h"
 #include "fakes/open_logic.h"
+#include "fakes/work_area_lines.h"
 #include "logic/frmmain.h"
 #include "logic/transmit_path.h"
 
 using fakes::FakeCommDevice;
 using fakes::FakeToolkit;
+using fakes::kHeader;
+using fakes::kSent;
 using logic::Control;
 
 namespace {
-
-const QString kSent = QStringLiteral("\r\n发出数据:");
-const QString kHeader = QStringLiteral("\r\n-->收到数据:");
 
 QStringList sendOps(const QString& output) {
     QStringList ops{"InputMode=1", "InBufferCount=0", "OutBufferCount=0"};

@@ -2,16 +2,16 @@
 #include <QTest>
 
 #include "fakes/open_logic.h"
+#include "fakes/work_area_lines.h"
 #include "logic/frmmain.h"
 
 using fakes::FakeCommDevice;
 using fakes::FakeToolkit;
+using fakes::kHeader;
+using fakes::kSent;
 using logic::Control;
 
 namespace {
-
-const QString kSent = QStringLiteral("\r\n发出数据:");
-const QString kHeader = QStringLiteral("\r\n-->收到数据:");
 
 enum class Button { on1, off1, reverse1, on2, off2, reverse2, Command10, Command11 };
 
