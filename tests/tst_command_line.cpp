@@ -143,6 +143,22 @@ private Q_SLOTS:
             << QStringList{"--log", ""} << 2 << "--log needs a file name";
         QTest::newRow("log twice")
             << QStringList{"--log", "a", "--log", "b"} << 2 << "--log is given twice";
+        // A control character anywhere in a binding, a final newline included.
+        const struct {
+            const char* name;
+            const char* value;
+            const char* code;
+        } controls[] = {{"final newline", "COM1=/dev/null\n", "000A"},
+                        {"newline inside", "COM1=/dev/tty\nUSB0", "000A"},
+                        {"tab", "COM1=/dev/null\t", "0009"},
+                        {"escape", "COM1=/dev/\x1bttyS0", "001B"},
+                        {"newline in the number", "COM1\n=/dev/null", "000A"}};
+        for (const auto& control : controls) {
+            QTest::addRow("control character: %s", control.name)
+                << QStringList{"--port", QString::fromLatin1(control.value)} << 2
+                << QStringLiteral("holds a control character (U+%1)")
+                       .arg(QLatin1String(control.code));
+        }
         QTest::newRow("stray argument") << QStringList{"COM1"} << 2 << "unexpected argument";
         // Every number outside the list gets the same answer, however it is written; none may
         // wrap around into the list.
