@@ -78,21 +78,26 @@ QString portLine(int number, const serial::PortReport& report) {
     return fields.join(QStringLiteral("  "));
 }
 
+QString portList(const serial::PortNumbering& numbering, const QStringList& systemPorts,
+                 const std::function<serial::PortReport(const QString&)>& report) {
+    const auto count = std::max<qsizetype>(kLastPort, systemPorts.size());
+    QString text;
+    for (int number = 1; number <= count; ++number) {
+        const QString path = numbering.resolve(static_cast<std::int16_t>(number), systemPorts);
+        serial::PortReport known = path.isEmpty() ? serial::PortReport{} : report(path);
+        known.path = path;
+        text += portLine(number, known) + u'\n';
+    }
+    return text;
+}
+
 QString portList(const serial::PortNumbering& numbering, const QList<QSerialPortInfo>& ports) {
     QStringList systemPorts;
     for (const QSerialPortInfo& info : ports) {
         systemPorts.append(info.systemLocation());
     }
-    const auto count = std::max<qsizetype>(kLastPort, systemPorts.size());
-    QString text;
-    for (int number = 1; number <= count; ++number) {
-        const QString path = numbering.resolve(static_cast<std::int16_t>(number), systemPorts);
-        serial::PortReport report =
-            path.isEmpty() ? serial::PortReport{} : serial::reportPort(path, ports);
-        report.path = path;
-        text += portLine(number, report) + u'\n';
-    }
-    return text;
+    return portList(numbering, systemPorts,
+                    [&ports](const QString& path) { return serial::reportPort(path, ports); });
 }
 
 }  // namespace app

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "serial/port_numbering.h"
 #include "serial/port_report.h"
@@ -15,8 +16,12 @@ namespace app {
 // One line, without its newline, for COM`number` standing for the device `report` describes.
 QString portLine(int number, const serial::PortReport& report);
 
-// Every line: COM1 to COM4, and any further port of `ports` (the machine's, as Qt lists them),
-// numbered as `numbering` does.
+// Every line: COM1 to COM4, and any further port of `systemPorts` (the machine's device paths),
+// numbered as `numbering` does; `report` tells what is known of a device path.
+QString portList(const serial::PortNumbering& numbering, const QStringList& systemPorts,
+                 const std::function<serial::PortReport(const QString&)>& report);
+
+// The same for `ports`, the machine's ports as Qt lists them.
 QString portList(const serial::PortNumbering& numbering, const QList<QSerialPortInfo>& ports);
 
 }  // namespace app

@@ -199,6 +199,10 @@ private Q_SLOTS:
                                  << "COM1  /dev/ttyUSB0  USB serial, made by Maker, serial number "
                                     "A1  /dev/serial/by-id/usb-Maker_USB_serial_A1-if00-port0  "
                                     "free  you may open it";
+        QTest::newRow("adapter at COM4, the last of the list")
+            << 4 << adapter
+            << "COM4  /dev/ttyUSB0  USB serial, made by Maker, serial number "
+               "A1  /dev/serial/by-id/usb-Maker_USB_serial_A1-if00-port0  free  you may open it";
         serial::PortReport beyond = adapter;
         beyond.description.clear();
         beyond.manufacturer.clear();
@@ -233,6 +237,27 @@ private Q_SLOTS:
         QFETCH(serial::PortReport, report);
         QFETCH(QString, line);
         QCOMPARE(app::portLine(number, report), line);
+    }
+
+    // Every port of the machine is listed, past COM4 too: one line each, in COM order.
+    void portListHasEveryMachinePort() {
+        const QStringList machine{"/dev/ttyS3", "/dev/ttyS0", "/dev/ttyS4", "/dev/ttyS1",
+                                  "/dev/ttyS2"};
+        const QString list =
+            app::portList(serial::PortNumbering(), machine, [](const QString& path) {
+                serial::PortReport report;
+                report.node = path;
+                return report;
+            });
+        const QStringList lines = list.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 5);
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY2(
+                lines[i].startsWith(QStringLiteral("COM%1  /dev/ttyS%2  free").arg(i + 1).arg(i)),
+                qPrintable(list));
+        }
+        QVERIFY2(lines[4].startsWith(u"COM5  /dev/ttyS4  free"), qPrintable(list));
+        QVERIFY2(lines[4].contains(u"not in the port list"), qPrintable(list));
     }
 
     // Random argument lists from the words the parser knows and some it does not: it exits 0

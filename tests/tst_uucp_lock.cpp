@@ -56,6 +56,8 @@ private Q_SLOTS:
         QTest::newRow("negative, ascii") << QByteArray("       -42\n") << 0;
         QTest::newRow("negative, binary") << binaryPid(-42) << 0;
         QTest::newRow("past pid_t") << QByteArray("2147483648\n") << 0;
+        // One digit more than the largest PID, not the largest PID.
+        QTest::newRow("largest pid and one digit") << QByteArray("21474836470\n") << 0;
         QTest::newRow("huge") << QByteArray("99999999999999999999999999\n") << 0;
         QTest::newRow("five bytes, not binary") << QByteArray("\x01\x02\x03\x04\x05", 5) << 0;
     }
