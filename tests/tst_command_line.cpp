@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QRandomGenerator>
 #include <QTest>
@@ -226,6 +228,18 @@ private Q_SLOTS:
             << "COM2  /home/me/board -> /dev/ttyACM0  busy: locked by process 4242 (minicom) in "
                "/var/lock/LCK..ttyACM0  no permission: join group dialout (sudo usermod -aG "
                "dialout \"$USER\", then log in again)";
+        serial::PortReport fifo = adapter;
+        fifo.description.clear();
+        fifo.manufacturer.clear();
+        fifo.serialNumber.clear();
+        fifo.byIdName.clear();
+        fifo.holder = serial::PortReport::Holder::NotAFile;
+        fifo.lockFile = "/var/lock/LCK..ttyUSB0";
+        fifo.lockType = S_IFIFO;
+        QTest::newRow("a FIFO at the lock path")
+            << 3 << fifo
+            << "COM3  /dev/ttyUSB0  busy: /var/lock/LCK..ttyUSB0 is a FIFO, not a lock file; "
+               "remove it if no program uses the port  you may open it";
         serial::PortReport missing;
         missing.path = "/dev/ttyUSB7";
         QTest::newRow("missing") << 3 << missing << "COM3  /dev/ttyUSB7  no such device";
