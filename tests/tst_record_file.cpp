@@ -289,15 +289,37 @@ private Q_SLOTS:
         };
         const auto record = openRecord(fifo);
         QVERIFY(record);
-        // Each line about 3 KiB: many more than the FIFO holds, far fewer than the buffer.
+        // Replies of about 3 KiB a line, each numbered, and a command sent after every tenth,
+        // while the reader takes what it can now and then: in all many more than the FIFO holds,
+        // far fewer than the buffer. Every line arrives, whole and in order.
         const std::vector<std::uint8_t> bytes(1000, 0x33);
         constexpr int kSome = 100;
+        QStringList expected;
         for (int i = 0; i < kSome; ++i) {
-            record->bytesReceived(bytes);
+            auto numbered = bytes;
+            numbered.front() = static_cast<std::uint8_t>(i);
+            record->bytesReceived(numbered);
+            expected << u"received\t" + QString::number(i, 16).rightJustified(2, u'0').toUpper();
+            if (i % 10 == 9) {
+                record->frameWritten(QStringLiteral("A0 01 03 A4"), kFrame);
+                expected << QStringLiteral("sent");
+            }
+            // Every 30 lines, about 90 KiB, more than the FIFO holds: some wait each time.
+            if (i % 30 == 29) {
+                read();
+            }
         }
         QVERIFY(!record->stopped());
-        QTRY_COMPARE(read().count('\n'), kSome);
+        QTRY_COMPARE(read().count('\n'), expected.size());
         QVERIFY(got.endsWith('\n'));
+        const QList<QByteArray> lines = got.split('\n');
+        for (qsizetype i = 0; i < expected.size(); ++i) {
+            const QString event = QString::fromUtf8(lines[i]).section(u'\t', 1, 1);
+            const QString first = QString::fromUtf8(lines[i]).section(u'\t', 5).left(2);
+            const QString seen = event == u"sent" ? event : event + u'\t' + first;
+            QCOMPARE(seen, expected[i]);
+            QCOMPARE(lines[i].count('\t'), 5);
+        }
 
         got.clear();
         int recorded = 0;
@@ -311,11 +333,11 @@ private Q_SLOTS:
         const QRegularExpressionMatch match = lost.match(failure);
         QVERIFY2(match.hasMatch() && failure.contains(fifo), qPrintable(failure));
         QTRY_VERIFY(read().endsWith('\n'));
-        const QList<QByteArray> lines = read().split('\n');
-        QCOMPARE(lines.size() - 1 + match.captured(1).toInt(), recorded);
+        const QList<QByteArray> rest = read().split('\n');
+        QCOMPARE(rest.size() - 1 + match.captured(1).toInt(), recorded);
         const QByteArray field = QByteArray("\t") + QByteArray("33 ").repeated(1000).chopped(1);
-        for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
-            QVERIFY2(lines[i].endsWith(field) && lines[i].count('\t') == 5,
+        for (qsizetype i = 0; i + 1 < rest.size(); ++i) {
+            QVERIFY2(rest[i].endsWith(field) && rest[i].count('\t') == 5,
                      qPrintable(QStringLiteral("line %1 is not whole").arg(i)));
         }
     }
