@@ -752,6 +752,100 @@ private Q_SLOTS:
                               "closed\tCOM1\t" + device + "\t\t"}));
     }
 
+    // The record on standard output, into a pipe the test reads only now and then, while the
+    // board floods and the operator clicks: lines wait for the reader instead of holding the
+    // window, and every line arrives whole and in order, every received byte among them.
+    void slowRecordReaderLosesNothing() {
+        if (!haveDisplay()) {
+            QSKIP("no virtual display");
+        }
+        const QString fifo = m_runtime.filePath(QStringLiteral("slow-record"));
+        QFile::remove(fifo);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        const auto closeReader = qScopeGuard([reader] { ::close(reader); });
+        QByteArray record;
+        const auto read = [&] {
+            std::array<char, 65536> buffer{};
+            for (ssize_t n = 0; (n = ::read(reader, buffer.data(), buffer.size())) > 0;) {
+                record.append(buffer.data(), n);
+            }
+        };
+        // The bytes of the received lines so far, in order.
+        const auto receivedBytes = [&] {
+            read();
+            QByteArray bytes;
+            for (const QByteArray& line : record.split('\n')) {
+                if (line.split('\t').value(1) == "received") {
+                    bytes += QByteArray::fromHex(line.split('\t').value(5));
+                }
+            }
+            return bytes;
+        };
+
+        sim::PseudoTerminal terminal;
+        sim::RelayBoardSim board(terminal);
+        QSignalSpy accepted(&board, &sim::RelayBoardSim::frameAccepted);
+        Program program;
+        program.process.setStandardOutputFile(fifo);
+        start(program, terminal, {"--log", "-"});
+        showWindow(program, terminal);
+
+        constexpr int kClicks = 3;
+        // About 290 KiB of record a click, far more than the pipe holds.
+        constexpr qint64 kFloodPerClick = 96 * 1024;
+        const QByteArray flood(kFloodPerClick, 'U');
+        qint64 flooded = 0;
+        for (int click = 0; click < kClicks; ++click) {
+            qint64 sent = 0;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                [&] {
+                    const ssize_t written =
+                        ::write(terminal.masterDescriptor(), flood.constData() + sent,
+                                static_cast<std::size_t>(flood.size() - sent));
+                    sent += std::max<ssize_t>(written, 0);
+                    return sent == flood.size();
+                }(),
+                20000);
+            flooded += sent;
+            this->click(program, Control::on1);
+            QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), click + 1, 10000);
+        }
+        const qint64 all = flooded + qint64{kClicks} * 4;
+        QTRY_COMPARE_WITH_TIMEOUT(receivedBytes().size(), all, 30000);
+        stop(program);
+        read();
+
+        QList<QByteArray> lines = record.split('\n');
+        QCOMPARE(lines.takeLast(), QByteArray());
+        int sentLines = 0;
+        int echoes = 0;
+        QByteArray others;
+        for (const QByteArray& line : std::as_const(lines)) {
+            QVERIFY2(isWholeRecordLine(QString::fromUtf8(line)), line.left(200).constData());
+            const QList<QByteArray> fields = line.split('\t');
+            if (fields[1] == "sent") {
+                ++sentLines;
+            } else if (fields[1] == "received") {
+                for (const char byte : QByteArray::fromHex(fields[5])) {
+                    if (byte == 'U') {
+                        continue;
+                    }
+                    // An echo's bytes come after the line of the frame it answers.
+                    if (byte == '\xA0') {
+                        ++echoes;
+                        QVERIFY(echoes <= sentLines);
+                    }
+                    others += byte;
+                }
+            }
+        }
+        QCOMPARE(sentLines, kClicks);
+        QCOMPARE(others, QByteArray::fromHex("A00103A4").repeated(kClicks));
+        QCOMPARE(receivedBytes().count('U'), flooded);
+    }
+
     // Killed at any moment, the program leaves a record that ends with a whole line.
     void killedProgramLeavesWholeLines() {
         if (!haveDisplay()) {
