@@ -67,16 +67,6 @@ bool takesValue(const QString& name) {
                        [&name](const char* option) { return name == QLatin1String(option); });
 }
 
-// The device a binding's path names. A name without '/' is a device under /dev, as Qt names
-// ports; anything else is a path, relative to the current directory, made absolute here so that
-// it names the same file whatever the program does later.
-QString devicePath(const QString& path) {
-    if (!path.contains(u'/')) {
-        return u"/dev/" + path;
-    }
-    return QDir::current().absoluteFilePath(path);
-}
-
 // "000A" for a line feed.
 QString codeOf(QChar c) {
     return QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0');
@@ -96,6 +86,16 @@ QString shownControls(const QString& value) {
 }
 
 }  // namespace
+
+// A name without '/' is a device under /dev, as Qt names ports; anything else is a path,
+// relative to the current directory, made absolute here so that it names the same file whatever
+// the program does later.
+QString devicePath(const QString& path) {
+    if (!path.contains(u'/')) {
+        return u"/dev/" + path;
+    }
+    return QDir::current().absoluteFilePath(path);
+}
 
 std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
@@ -127,7 +127,13 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
         QStringLiteral("Append a timestamped record of the traffic to FILE, one line per event "
                        "(- for standard output). See the manual page for its fields."),
         QStringLiteral("FILE"));
-    parser.addOptions({help, version, port, simulate, listPorts, log});
+    const QCommandLineOption reconnect(
+        QStringLiteral("reconnect"),
+        QStringLiteral("When the open port goes away, wait for the same device without a message "
+                       "box and open it again as soon as it is back: a bound COM number follows "
+                       "its PATH, any other the adapter it opened, by its /dev/serial/by-id name "
+                       "or serial number. Also waits for a port missing or busy at start-up."));
+    parser.addOptions({help, version, port, simulate, listPorts, log, reconnect});
 
     QStringList ours;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -168,6 +174,7 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
     Options options;
     options.simulate = parser.isSet(simulate);
     options.listPorts = parser.isSet(listPorts);
+    options.reconnect = parser.isSet(reconnect);
     if (options.simulate && options.listPorts) {
         return badUsage(
             QStringLiteral("--list-ports lists the machine's ports; the simulated "

@@ -21,6 +21,8 @@ struct Options {
     serial::PortNumbering::Bindings bindings;
     bool simulate = false;
     bool listPorts = false;
+    // Follow the board across re-plugs: reopen the same device when it comes back.
+    bool reconnect = false;
     // The traffic record's file, "-" for standard output; none without --log.
     std::optional<QString> log;
 };
@@ -36,5 +38,8 @@ struct Exit {
 // A binding's path comes back absolute: a name without '/' is taken under /dev, any other path
 // relative to the current directory.
 std::variant<Options, Exit> parseCommandLine(const QStringList& arguments);
+
+// The device a port's path names, made absolute as a binding's path is.
+QString devicePath(const QString& path);
 
 }  // namespace app

@@ -7,9 +7,12 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QLocale>
 #include <QSerialPortInfo>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <variant>
 
@@ -19,10 +22,13 @@
 #include "app/record_file.h"
 #include "app/standard_streams.h"
 #include "serial/linux_comm_device.h"
+#include "serial/port_follower.h"
 #include "sim/board_panel.h"
 #include "sim/pseudo_terminal.h"
 #include "sim/relay_board_sim.h"
+#include "ui/accessible.h"
 #include "ui/main_window.h"
+#include "ui/qt_translations.h"
 
 namespace {
 
@@ -33,6 +39,20 @@ std::variant<app::Options, app::Exit> readCommandLine(int argc, char* argv[]) {
     return app::parseCommandLine(QCoreApplication::arguments());
 }
 
+// Writes a result to standard output. Output that cannot be written (a full disk, /dev/full) fails
+// the program with a message on standard error, as GNU tools do, so that a script never takes a
+// lost result for a good one.
+int writeResult(const QString& text) {
+    errno = 0;
+    if (std::fputs(text.toLocal8Bit().constData(), stdout) >= 0 && std::fflush(stdout) == 0) {
+        return 0;
+    }
+    const int error = errno;
+    std::fprintf(stderr, "zeva-relay-test: write error%s%s\n", error != 0 ? ": " : "",
+                 error != 0 ? std::strerror(error) : "");
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -41,15 +61,17 @@ int main(int argc, char* argv[]) {
     app::catchStopSignals();
     auto parsed = readCommandLine(argc, argv);
     if (const auto* exit = std::get_if<app::Exit>(&parsed)) {
-        std::fputs(exit->text.toLocal8Bit().constData(), exit->status == 0 ? stdout : stderr);
+        if (exit->status == 0) {
+            return writeResult(exit->text);
+        }
+        std::fputs(exit->text.toLocal8Bit().constData(), stderr);
         return exit->status;
     }
     app::Options options = std::get<app::Options>(std::move(parsed));
     if (options.listPorts) {
         const QString list = app::portList(serial::PortNumbering(options.bindings),
                                            QSerialPortInfo::availablePorts());
-        std::fputs(list.toLocal8Bit().constData(), stdout);
-        return 0;
+        return writeResult(list);
     }
     // A record that cannot be kept is a usage error, found before any window opens.
     std::unique_ptr<app::RecordFile> record;
@@ -75,6 +97,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("zeva-relay-test"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
     QGuiApplication::setDesktopFileName(QStringLiteral("zeva-relay-test"));
+    ui::installQtTranslations(QLocale::system());
+    ui::installAccessibleInterfaces();
 
     std::unique_ptr<sim::PseudoTerminal> terminal;
     std::unique_ptr<sim::RelayBoardSim> board;
@@ -91,8 +115,15 @@ int main(int argc, char* argv[]) {
 
     serial::LinuxCommDevice device{serial::PortNumbering(options.bindings)};
     // The boxes say only that a port failed; the whole reason goes to standard error as well.
+    // With --reconnect the same reason comes with every attempt while a board is awaited, and
+    // is said once until it changes.
     QObject::connect(
-        &device, &serial::LinuxCommDevice::openFailed, &device, [](const QString& description) {
+        &device, &serial::LinuxCommDevice::openFailed, &device,
+        [once = options.reconnect, said = QString()](const QString& description) mutable {
+            if (once && description == said) {
+                return;
+            }
+            said = description;
             std::fprintf(stderr, "zeva-relay-test: %s\n", description.toLocal8Bit().constData());
         });
     if (app::stopRequested()) {
@@ -101,18 +132,17 @@ int main(int argc, char* argv[]) {
     if (record) {
         record->setDevicePaths(device.portInfo().devicePath);
     }
+    // Before the window, whose logic lets go of it as it ends.
+    serial::PortFollower follower(device.numbering());
     ui::MainWindow window(device, device.portInfo(), record ? *record : logic::noTrafficRecord());
+    if (options.reconnect) {
+        window.logic().followDevices(follower);
+    }
     // The simulated board's panel, and any other window, show the main window's icon.
     QApplication::setWindowIcon(window.windowIcon());
-    // The port closes as the program ends, when the window is closed or on a stop signal; the
-    // record says so first.
-    const auto closePort = [&] {
-        const std::int16_t openPort = window.logic().portManager().OpenedPort();
-        if (record && openPort != 0 && device.PortOpen()) {
-            record->portClosed(openPort);
-        }
-        device.PortOpen(false);
-    };
+    // The port closes as the program ends, when the window is closed or on a stop signal: what
+    // the board sent before is shown and recorded first, then the close.
+    const auto closePort = [&] { window.logic().closeAtExit(); };
     // Watching from before the start-up, whose message box runs the first event loop.
     const app::QuitOnSignal quitOnSignal(closePort);
     window.load();

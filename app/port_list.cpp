@@ -103,26 +103,45 @@ QString portLine(int number, const serial::PortReport& report) {
     return fields.join(QStringLiteral("  "));
 }
 
-QString portList(const serial::PortNumbering& numbering, const QStringList& systemPorts,
-                 const std::function<serial::PortReport(const QString&)>& report) {
+QList<NumberedPort> numberedPorts(const serial::PortNumbering& numbering,
+                                  const QStringList& systemPorts,
+                                  const std::function<serial::PortReport(const QString&)>& report) {
     const auto count = std::max<qsizetype>(kLastPort, systemPorts.size());
-    QString text;
+    QList<NumberedPort> numbered;
     for (int number = 1; number <= count; ++number) {
         const QString path = numbering.resolve(static_cast<std::int16_t>(number), systemPorts);
         serial::PortReport known = path.isEmpty() ? serial::PortReport{} : report(path);
         known.path = path;
-        text += portLine(number, known) + u'\n';
+        numbered.append({number, known});
+    }
+    return numbered;
+}
+
+QList<NumberedPort> numberedPorts(const serial::PortNumbering& numbering,
+                                  const QList<QSerialPortInfo>& ports) {
+    QStringList systemPorts;
+    for (const QSerialPortInfo& info : ports) {
+        systemPorts.append(info.systemLocation());
+    }
+    return numberedPorts(numbering, systemPorts,
+                         [&ports](const QString& path) { return serial::reportPort(path, ports); });
+}
+
+QString portList(const serial::PortNumbering& numbering, const QStringList& systemPorts,
+                 const std::function<serial::PortReport(const QString&)>& report) {
+    QString text;
+    for (const NumberedPort& port : numberedPorts(numbering, systemPorts, report)) {
+        text += portLine(port.number, port.report) + u'\n';
     }
     return text;
 }
 
 QString portList(const serial::PortNumbering& numbering, const QList<QSerialPortInfo>& ports) {
-    QStringList systemPorts;
-    for (const QSerialPortInfo& info : ports) {
-        systemPorts.append(info.systemLocation());
+    QString text;
+    for (const NumberedPort& port : numberedPorts(numbering, ports)) {
+        text += portLine(port.number, port.report) + u'\n';
     }
-    return portList(numbering, systemPorts,
-                    [&ports](const QString& path) { return serial::reportPort(path, ports); });
+    return text;
 }
 
 }  // namespace app

@@ -16,8 +16,23 @@ namespace app {
 // One line, without its newline, for COM`number` standing for the device `report` describes.
 QString portLine(int number, const serial::PortReport& report);
 
-// Every line: COM1 to COM4, and any further port of `systemPorts` (the machine's device paths),
-// numbered as `numbering` does; `report` tells what is known of a device path.
+struct NumberedPort {
+    int number = 0;
+    // What is known of the device; its path is empty for a number without one.
+    serial::PortReport report;
+};
+
+// COM1 to COM4, and any further port of `systemPorts` (the machine's device paths), numbered as
+// `numbering` does, each with what `report` tells of its device path.
+QList<NumberedPort> numberedPorts(const serial::PortNumbering& numbering,
+                                  const QStringList& systemPorts,
+                                  const std::function<serial::PortReport(const QString&)>& report);
+
+// The same for `ports`, the machine's ports as Qt lists them.
+QList<NumberedPort> numberedPorts(const serial::PortNumbering& numbering,
+                                  const QList<QSerialPortInfo>& ports);
+
+// Every line, for the ports numberedPorts gives.
 QString portList(const serial::PortNumbering& numbering, const QStringList& systemPorts,
                  const std::function<serial::PortReport(const QString&)>& report);
 

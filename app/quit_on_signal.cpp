@@ -17,6 +17,7 @@ namespace {
 // The pipe's ends: the handler writes, the event loop reads.
 std::array<int, 2> g_pipe{-1, -1};
 volatile std::sig_atomic_t g_stopRequested = 0;
+volatile std::sig_atomic_t g_stopSignal = 0;
 constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
 
 // A stop signal must end the program even while it waits in a system call: a write to standard
@@ -27,14 +28,26 @@ constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
 // on, a timer interrupts the main thread every 100 ms until it reaches an event loop, which ends
 // the process. What must not lose a call to EINTR retries it (Qt's own calls, the record's
 // writes, the lock file's read); a message to a stalled standard error is lost, as it would be.
+// Only a program that ends at once on the signal (QuitOnSignal) wants this; one that finishes
+// its work first (StopSignalNotifier) is left alone.
 timer_t g_interrupter{};
 bool g_haveInterrupter = false;
+volatile std::sig_atomic_t g_interruptWaits = 0;
 constexpr long kInterruptEveryNs = 100'000'000;
 
 void onInterrupt(int /*signal*/) {}
 
-void onSignal(int /*signal*/) {
+void interruptWaits() {
+    if (g_interruptWaits != 0) {
+        interruptWaits();
+    }
+}
+
+void onSignal(int number) {
     g_stopRequested = 1;
+    if (g_stopSignal == 0) {
+        g_stopSignal = number;
+    }
     const char byte = 1;
     // Nothing to do if it fails: a byte is already waiting.
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
@@ -75,9 +88,17 @@ bool stopRequested() {
     return g_stopRequested != 0;
 }
 
+int stopSignal() {
+    return g_stopSignal;
+}
+
 QuitOnSignal::QuitOnSignal(std::function<void()> release) : m_release(std::move(release)) {
     if (g_pipe[0] < 0) {
         return;
+    }
+    g_interruptWaits = 1;
+    if (g_stopRequested != 0) {
+        interruptWaits();
     }
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
@@ -86,6 +107,20 @@ QuitOnSignal::QuitOnSignal(std::function<void()> release) : m_release(std::move(
         // Not exit(): the window, the device and Qt itself are still alive on main's stack, and
         // this may run inside a message box's loop; the port is all that must be released.
         ::_exit(0);
+    });
+}
+
+StopSignalNotifier::StopSignalNotifier(std::function<void()> stop) : m_stop(std::move(stop)) {
+    if (g_pipe[0] < 0) {
+        return;
+    }
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+        // The pipe is read empty, or the notifier would fire again at every turn of the loop.
+        char bytes[16];
+        while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
+        }
+        m_stop();
     });
 }
 

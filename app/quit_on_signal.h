@@ -22,6 +22,9 @@ void catchStopSignals();
 // Whether a stop signal has come since catchStopSignals().
 bool stopRequested();
 
+// The number of the first stop signal that came (SIGINT, SIGTERM or SIGHUP); 0 while none has.
+int stopSignal();
+
 class QuitOnSignal : public QObject {
 public:
     // Once a stop signal has come, the first event loop that runs calls `release` and ends the
@@ -32,6 +35,19 @@ public:
 
 private:
     std::function<void()> m_release;
+    QSocketNotifier* m_notifier = nullptr;
+};
+
+// For a program that finishes what it is doing before it ends: calls `stop` from the event loop
+// each time a stop signal has come, and leaves the ending to the program.
+class StopSignalNotifier : public QObject {
+public:
+    explicit StopSignalNotifier(std::function<void()> stop);
+    StopSignalNotifier(const StopSignalNotifier&) = delete;
+    StopSignalNotifier& operator=(const StopSignalNotifier&) = delete;
+
+private:
+    std::function<void()> m_stop;
     QSocketNotifier* m_notifier = nullptr;
 };
 

@@ -27,6 +27,10 @@
 //   handler runs a nested event loop and the next handler must not start before this one ends.
 //   What happened meanwhile is raised once the last hold ends, in order, and nothing of it is
 //   lost: bytes that arrived before a port was lost stay readable until their event has run.
+// - takeReceiveEvent() hands a receive event to the caller instead of the event loop: the window
+//   asks it before each of the operator's actions, so that what the board sent before a click is
+//   shown, and recorded, before the click's own lines, as if OnComm had been raised at once, even
+//   where the device batches a slow stream. It never blocks and never throws.
 
 #include <QString>
 #include <cstdint>
@@ -81,6 +85,12 @@ public:
     // Every waiting byte (at least as many as InBufferCount gave just before), removed from the
     // receive buffer.
     virtual std::vector<std::uint8_t> Input() = 0;
+
+    // Takes every byte that has reached the device by now, without waiting for more, and says
+    // whether that makes a receive event due (as RThreshold rules). When it does, the event is
+    // the caller's to handle now: CommEvent() reads kComEvReceive. An OnComm for those bytes that
+    // was already on its way may still come and find fewer bytes or none.
+    virtual bool takeReceiveEvent() = 0;
 
     virtual std::int16_t CommEvent() = 0;
     // What the last event that was not kComEvReceive was about, for the operator.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logic/frmmain.h"
 
+#include <utility>
+
 #include "codec/relay_frames.h"
 #include "logic/qt_text.h"
 
@@ -18,6 +20,9 @@ frmmain::frmmain(CommDevice& MSComm1, Toolkit& toolkit, TrafficRecord& record)
 
 frmmain::~frmmain() {
     m_device.setOnComm({});
+    if (m_watch != nullptr) {
+        m_watch->setOnChange({});
+    }
 }
 
 template <typename Body>
@@ -34,6 +39,28 @@ void frmmain::handle(Body body) {
         m_toolkit.messageBox(recordFailure);
     }
     m_device.releaseEvents();
+    if (!m_device.eventsHeld() && std::exchange(m_deviceChangeHeld, false)) {
+        deviceChanged();
+    }
+}
+
+template <typename Body>
+void frmmain::act(Body body) {
+    // An action can only start inside another handler through a nested event loop; the bytes
+    // are then that handler's to show, after it.
+    const bool outermost = !m_device.eventsHeld();
+    handle([&] {
+        if (outermost) {
+            receiveWaitingBytes();
+        }
+        body();
+    });
+}
+
+void frmmain::receiveWaitingBytes() {
+    if (m_device.takeReceiveEvent()) {
+        m_receive.MSComm1_OnComm();
+    }
 }
 
 void frmmain::Form_Load() {
@@ -41,11 +68,11 @@ void frmmain::Form_Load() {
 }
 
 void frmmain::Combo1_Click() {
-    handle([this] { m_ports.changePort(); });
+    act([this] { m_ports.changePort(); });
 }
 
 void frmmain::Command1_Click() {
-    handle([this] { m_ports.openOrClose(); });
+    act([this] { m_ports.openOrClose(); });
 }
 
 void frmmain::MSComm1_OnComm() {
@@ -56,8 +83,22 @@ void frmmain::MSComm1_OnComm() {
     });
 }
 
+void frmmain::followDevices(DeviceWatch& watch) {
+    m_watch = &watch;
+    m_ports.setDeviceWatch(watch);
+    watch.setOnChange([this] { deviceChanged(); });
+}
+
+void frmmain::deviceChanged() {
+    if (m_device.eventsHeld()) {
+        m_deviceChangeHeld = true;
+        return;
+    }
+    handle([this] { m_ports.deviceChanged(); });
+}
+
 void frmmain::send_cmd(const QString& str) {
-    handle([&] { m_transmit.send_cmd(str); });
+    act([&] { m_transmit.send_cmd(str); });
 }
 
 void frmmain::sendBoxText(Control box) {
@@ -97,7 +138,22 @@ void frmmain::Command11_Click() {
 }
 
 void frmmain::Command4_Click() {
-    m_toolkit.setText(Control::Text1, QString());
+    act([this] { m_toolkit.setText(Control::Text1, QString()); });
+}
+
+void frmmain::closeAtExit() {
+    m_device.holdEvents();
+    try {
+        receiveWaitingBytes();
+    } catch (const CommError&) {
+        // Nobody is left to tell; the close below matters more.
+    }
+    try {
+        m_ports.closeAtExit();
+    } catch (const CommError&) {
+        // The same: the process ends, and the system closes the device with it.
+    }
+    m_device.releaseEvents();
 }
 
 }  // namespace logic

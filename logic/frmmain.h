@@ -9,10 +9,15 @@
 // Pipeline: the Qt window forwards each event to its handler here. Start-up, the port list and
 // the port button go to port management; the command buttons hand a command text to send_cmd,
 // which converts it, writes the frame and logs it in the work area; the device's OnComm goes to
-// the receive path, which shows the reply bytes, or, for a lost port, to port management.
+// the receive path, which shows the reply bytes, or, for a lost port, to port management. With
+// --reconnect a device watch's changes go to port management too, which reopens a lost board.
 //
 // Every handler runs to its end before the next one starts: the device's events are held while
-// a handler runs (a modal message box runs a nested event loop). No device error escapes a
+// a handler runs (a modal message box runs a nested event loop). An operator's action (the port
+// list, the port button, a command button, clearing the work area) first handles, inside the
+// same hold, the receive event of the bytes that reached the device before it, as if OnComm had
+// been raised at once: a device that batches a slow stream must not let a send's clearing of the
+// input, or a close, drop what the board said before the click. No device error escapes a
 // handler; where the operator must hear of a failure, one message box shows the device's
 // description. Every event on the line, and every error shown, also goes to the traffic record;
 // a record that fails is reported once, in a message box at the end of the handler.
@@ -21,6 +26,7 @@
 #include <cstdint>
 
 #include "logic/comm_device.h"
+#include "logic/device_watch.h"
 #include "logic/port_manager.h"
 #include "logic/receive_path.h"
 #include "logic/toolkit.h"
@@ -57,6 +63,18 @@ public:
     // Sends a command text; a device error ends the send and is shown in a message box.
     void send_cmd(const QString& str);
 
+    // The program is ending (the window was closed, or a stop signal came, perhaps while a
+    // handler's message box is open): the bytes that came before are shown and recorded, the
+    // close is recorded, and the port is closed. Shows no message box and throws nothing.
+    void closeAtExit();
+
+    // Follows the board across re-plugs through `watch` (--reconnect); call before Form_Load.
+    // The watch must outlive the window's logic.
+    void followDevices(DeviceWatch& watch);
+    // The watch saw a change that may bring the awaited device back. Kept until the handler
+    // that runs ends, like the device's events.
+    void deviceChanged();
+
     const PortManager& portManager() const { return m_ports; }
     const TransmitPath& transmitPath() const { return m_transmit; }
 
@@ -64,6 +82,11 @@ private:
     // Runs one handler's body with the device's events held and its errors reported.
     template <typename Body>
     void handle(Body body);
+    // handle() for an operator's action: the bytes that came before it are handled first.
+    template <typename Body>
+    void act(Body body);
+    // Runs the receive path when the device has bytes waiting that no OnComm has shown yet.
+    void receiveWaitingBytes();
     void sendBoxText(Control box);
 
     CommDevice& m_device;
@@ -72,6 +95,8 @@ private:
     PortManager m_ports;
     TransmitPath m_transmit;
     ReceivePath m_receive;
+    DeviceWatch* m_watch = nullptr;
+    bool m_deviceChangeHeld = false;
 };
 
 }  // namespace logic

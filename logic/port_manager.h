@@ -16,11 +16,24 @@
 // description and the closed state; a failing close at a port change is reported and the change
 // goes on; a port lost while open (an adapter pulled) shows the closed state and why, and the
 // port button opens it again once it is back.
+//
+// With a device watch (the program's --reconnect) the port follows its board across re-plugs:
+// - a port lost while open is recorded and shows the closed state without a message box; the
+//   manager waits for that device and opens it as OpenPort does as soon as it can, with the open
+//   state and an `opened` record, without a word while it cannot (missing, busy, not allowed);
+// - a port that is missing or busy at start-up is waited for in the same way instead of being
+//   reported; one picked in the port list is reported as usual and then waited for; any other
+//   failure is reported as without the watch, and not waited for;
+// - every open keeps the port number on the device it opened (DeviceWatch::follow);
+// - the port button's close stops following until a port is opened again; a port change follows
+//   the new port. The port button's open while waiting reports as usual and keeps waiting.
+// While it waits, waitingText() says for what, and what kept the last attempt from opening.
 
 #include <QString>
 #include <cstdint>
 
 #include "logic/comm_device.h"
+#include "logic/device_watch.h"
 #include "logic/toolkit.h"
 #include "logic/traffic_record.h"
 
@@ -51,6 +64,17 @@ public:
     void OpenPort(std::int16_t port);
     // The device reported that the open port went away.
     void portLost();
+    // The program is ending: records the close of the open port and closes it; a failure
+    // propagates (CommError).
+    void closeAtExit();
+
+    // Follows the board across re-plugs through `watch`, which must outlive the manager.
+    void setDeviceWatch(DeviceWatch& watch) { m_watch = &watch; }
+    // The watch saw a change: while waiting, tries the awaited port once more.
+    void deviceChanged();
+    // While waiting for a device, what the lamp's tooltip says; empty otherwise.
+    QString waitingText() const;
+    std::int16_t waitingPort() const { return m_waitingPort; }
 
     const QString& CommSettings() const { return m_commSettings; }
     std::int16_t SelectedPort() const { return m_selectedPort; }
@@ -66,6 +90,26 @@ private:
     void openOrReport(std::int16_t port);
     // A message box about an error, recorded first.
     void showError(const QString& message);
+    // ProbePort's first step: the selected port, unless shown closed, is not probed.
+    bool probeSkipped(std::int16_t port);
+    // ProbePort's device steps; a failure propagates.
+    void probeSteps(std::int16_t port);
+    // The message ProbePort shows for a failed probe.
+    static QString probeMessage(const CommError& error);
+    // ProbePort for start-up and port changes: with a watch, a missing or busy port is also
+    // waited for, and `quietly` without its message.
+    bool probeOrWait(std::int16_t port, bool quietly);
+    // After an open: keeps `port` on its device, and ends any waiting.
+    void followOpened(std::int16_t port);
+    void beginWaiting(std::int16_t port, const QString& note);
+    // What the tooltip says of a failed attempt on `port`: nothing for a missing device, the
+    // holder and the description for a busy one, the description for any other failure.
+    QString waitNote(std::int16_t port, const CommError& error);
+    void stopWaiting();
+    // Stops following: ports resolve as their bindings and the machine's numbering say.
+    void stopFollowing();
+    // OpenPort on the awaited port, quietly.
+    void reopen();
 
     CommDevice& m_device;
     Toolkit& m_toolkit;
@@ -73,6 +117,17 @@ private:
     QString m_commSettings;
     std::int16_t m_selectedPort = 0;
     std::int16_t m_openedPort = 0;
+
+    DeviceWatch* m_watch = nullptr;
+    // The port waited for; 0 while not waiting.
+    std::int16_t m_waitingPort = 0;
+    QString m_awaitedDevice;
+    // Why the device did not open the last time, or why it was lost.
+    QString m_waitNote;
+    // Losses since the watch last saw a change: a port that is lost again at once after a
+    // reopen is not retried before something changes, so a failing device cannot keep the
+    // program busy.
+    int m_lossesSinceChange = 0;
 };
 
 }  // namespace logic

@@ -21,10 +21,6 @@ namespace {
 
 // The largest count InBufferCount can report.
 constexpr qsizetype kMaxCount = 32767;
-// A slow stream is read at most once in this many milliseconds: one frame of the window's boxes
-// while a stream adds little to them (10 a second), so bytes that wait for it in the kernel reach
-// the screen no later.
-constexpr int kReadPeriodMs = 100;
 // A read of at least this many bytes is a flood: the next one follows as soon as bytes come. A
 // line of 115,200 baud delivers about 460 bytes in a frame, and the kernel's buffer holds 4 KiB.
 constexpr qsizetype kFloodRead = 1024;
@@ -375,6 +371,21 @@ std::vector<std::uint8_t> LinuxCommDevice::Input() {
     return std::vector<std::uint8_t>(data, data + bytes.size());
 }
 
+bool LinuxCommDevice::takeReceiveEvent() {
+    // Only a read that finds bytes counts as one: with nothing waiting, the reply to the action
+    // that follows is still read as soon as it comes.
+    if (m_state == State::Open &&
+        (m_port.bytesAvailable() > 0 || lineReady(m_port.handle(), POLLIN))) {
+        m_readTimer.stop();
+        readWaitingBytes();
+    }
+    if (!receiveEventDue()) {
+        return false;
+    }
+    m_commEvent = logic::kComEvReceive;
+    return true;
+}
+
 std::int16_t LinuxCommDevice::CommEvent() {
     return m_commEvent;
 }
@@ -388,15 +399,15 @@ void LinuxCommDevice::takeReceivedBytes() {
         // Qt has read the first byte of a packet and reads no more until it is taken: the rest
         // waits in the kernel until a frame has passed since the last read.
         if (!m_readTimer.isActive()) {
-            const qint64 since = m_sinceRead.isValid() ? m_sinceRead.elapsed() : kReadPeriodMs;
-            m_readTimer.start(static_cast<int>(std::max<qint64>(kReadPeriodMs - since, 0)));
+            const qint64 since = m_sinceRead.isValid() ? m_sinceRead.elapsed() : m_readPeriodMs;
+            m_readTimer.start(static_cast<int>(std::max<qint64>(m_readPeriodMs - since, 0)));
         }
         return;
     }
     const QByteArray bytes = m_port.readAll();
     m_received.append(bytes);
     m_sinceRead.start();
-    setPacedRead(m_state == State::Open && bytes.size() < kFloodRead);
+    setPacedRead(m_state == State::Open && m_readPeriodMs > 0 && bytes.size() < kFloodRead);
     queueReceiveEvent();
 }
 

@@ -24,7 +24,8 @@
 // next bytes wait in the kernel until a frame has passed since that read, then everything waiting
 // is read at once; bytes after a quiet spell of a frame or more are read as soon as they come, and
 // a flood is read as fast as it arrives. No byte is dropped or reordered, and each read raises at
-// most one OnComm.
+// most one OnComm. takeReceiveEvent() reads at once whatever the pacing has left waiting, in Qt's
+// buffer and in the kernel.
 //
 // Losing the port. When an open port's device goes away (an adapter pulled, a pseudo-terminal's
 // master closed), Qt reports a read, write or resource error and, until the port is closed,
@@ -101,11 +102,23 @@ public:
     void RThreshold(std::int16_t threshold) override;
     void Output(std::span<const std::uint8_t> bytes) override;
     std::vector<std::uint8_t> Input() override;
+    bool takeReceiveEvent() override;
     std::int16_t CommEvent() override;
     QString CommEventDescription() override;
 
+    // A slow stream is read at most once in this many milliseconds (kReadPeriodMs unless set):
+    // one frame of the window's boxes while a stream adds little to them, so bytes that wait for
+    // it in the kernel reach the screen no later. Tests set a period of their own; 0 reads every
+    // byte as soon as it comes, for zeva-relay, which waits on each reply.
+    static constexpr int kReadPeriodMs = 100;
+    void setReadPeriod(int milliseconds) { m_readPeriodMs = milliseconds; }
+
     // The path COM`port` resolves to now; empty when there is none. For the window's tooltips.
     QString devicePath(std::int16_t port) const { return m_numbering.resolve(port); }
+    // Bytes of earlier Outputs that the line has not taken yet, kept by Qt until it can write
+    // them; 0 while the port is not open.
+    qint64 bytesToWrite() const { return m_state == State::Open ? m_port.bytesToWrite() : 0; }
+
     // The description of the last error an operation threw; empty when none has.
     QString lastErrorDescription() const { return m_lastErrorDescription; }
     // Both of the above, for the window; valid as long as the device.
@@ -113,6 +126,9 @@ public:
         return {[this](std::int16_t port) { return devicePath(port); },
                 [this] { return lastErrorDescription(); }};
     }
+
+    // The numbering COM numbers resolve through, for the port follower to pin numbers in.
+    PortNumbering& numbering() { return m_numbering; }
 
 Q_SIGNALS:
     // An open failed with `description`, before the error is thrown; for the program's log.
@@ -162,6 +178,7 @@ private:
     // reading after the first byte of a packet until the device takes it (m_readTimer) a frame
     // after the last read (m_sinceRead).
     bool m_pacedRead = false;
+    int m_readPeriodMs = kReadPeriodMs;
     QTimer m_readTimer;
     QElapsedTimer m_sinceRead;
     // Counts opens and closes; a queued event from an earlier session finds a different value

@@ -78,6 +78,9 @@ QString PortNumbering::resolve(std::int16_t port, const QStringList& ports) cons
 
 QString PortNumbering::resolve(std::int16_t port,
                                const std::function<QStringList()>& listPorts) const {
+    if (const auto pinned = m_pins.find(port); pinned != m_pins.end()) {
+        return pinned->second;
+    }
     if (const auto binding = m_bindings.find(port); binding != m_bindings.end()) {
         return binding->second;
     }

@@ -21,6 +21,10 @@
 //
 // The device resolves a number at every probe and open, so an adapter plugged in while the
 // program runs is found. The ordering itself is a pure function of a list of paths.
+//
+// While the program follows a board across re-plugs (--reconnect), a number can be pinned to the
+// device it opened: a pin overrides both, and an empty pin means that device is not there now,
+// whatever the machine's numbering would give.
 
 #include <QString>
 #include <QStringList>
@@ -36,7 +40,10 @@ public:
     using Bindings = std::map<std::int16_t, QString>;
 
     PortNumbering() = default;
-    explicit PortNumbering(Bindings bindings) : m_bindings(std::move(bindings)) {}
+    // `listPorts` lists the machine's ports for the numbers without a binding; tests hand in
+    // pseudo-terminals.
+    explicit PortNumbering(Bindings bindings, std::function<QStringList()> listPorts = &systemPorts)
+        : m_bindings(std::move(bindings)), m_listPorts(std::move(listPorts)) {}
 
     // `ports` (device paths such as "/dev/ttyUSB0") in COM order, each path once.
     static QStringList comOrder(const QStringList& ports);
@@ -44,8 +51,8 @@ public:
     // The device paths of the serial ports Qt lists now, in Qt's order.
     static QStringList systemPorts();
 
-    // The path COM`port` resolves to among `ports`: its binding if it has one, otherwise the
-    // port-th entry of comOrder(ports); empty when there is none.
+    // The path COM`port` resolves to among `ports`: its pin or its binding if it has one,
+    // otherwise the port-th entry of comOrder(ports); empty when there is none.
     QString resolve(std::int16_t port, const QStringList& ports) const;
 
     // The same against the ports `listPorts` returns. It is called only for a number without a
@@ -53,13 +60,19 @@ public:
     // probe and open.
     QString resolve(std::int16_t port, const std::function<QStringList()>& listPorts) const;
 
-    // The same against the ports Qt lists now.
-    QString resolve(std::int16_t port) const { return resolve(port, &systemPorts); }
+    // The same against the ports listed now.
+    QString resolve(std::int16_t port) const { return resolve(port, m_listPorts); }
 
     const Bindings& bindings() const { return m_bindings; }
 
+    // Keeps COM`port` on `path`, or on no device when `path` is empty, until unpinAll().
+    void pin(std::int16_t port, const QString& path) { m_pins[port] = path; }
+    void unpinAll() { m_pins.clear(); }
+
 private:
     Bindings m_bindings;
+    std::function<QStringList()> m_listPorts = &systemPorts;
+    Bindings m_pins;
 };
 
 }  // namespace serial

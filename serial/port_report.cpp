@@ -17,17 +17,6 @@ namespace serial {
 
 namespace {
 
-// The /dev/serial/by-id link that leads to `node`.
-QString byIdName(const QString& node) {
-    const QDir folder(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo& link : folder.entryInfoList(QDir::System | QDir::Files)) {
-        if (link.canonicalFilePath() == node) {
-            return link.absoluteFilePath();
-        }
-    }
-    return {};
-}
-
 // The process holding an flock on `node`, from the kernel's table of locks; 0 when none does.
 pid_t flockHolder(const QString& node) {
     struct stat info {};
@@ -75,6 +64,16 @@ pid_t openedBy(const QString& node) {
 }
 
 }  // namespace
+
+QString byIdName(const QString& node) {
+    const QDir folder(QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo& link : folder.entryInfoList(QDir::System | QDir::Files)) {
+        if (link.canonicalFilePath() == node) {
+            return link.absoluteFilePath();
+        }
+    }
+    return {};
+}
 
 bool permissionDenied(const QString& path) {
     return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0 && errno == EACCES;

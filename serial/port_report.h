@@ -45,6 +45,9 @@ struct PortReport {
 // lists them.
 PortReport reportPort(const QString& path, const QList<QSerialPortInfo>& ports);
 
+// The /dev/serial/by-id link that leads to device node `node`; empty when none does.
+QString byIdName(const QString& node);
+
 // True when the operating system refuses this user reading and writing `path`.
 bool permissionDenied(const QString& path);
 

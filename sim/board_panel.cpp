@@ -11,6 +11,8 @@ namespace sim {
 
 namespace {
 
+constexpr std::array<QStringView, 2> kChannelNames{u"第一路", u"第二路"};
+
 QColor lampColor(bool on) {
     const logic::Rgb rgb = on ? logic::kLampOpen : logic::kLampClosed;
     return {rgb.red, rgb.green, rgb.blue};
@@ -24,13 +26,13 @@ BoardPanel::BoardPanel(const RelayBoardSim& board, const QString& linePath, QWid
     setAttribute(Qt::WA_QuitOnClose, false);
 
     auto* layout = new QGridLayout(this);
-    const std::array<QString, 2> names{QStringLiteral("第一路"), QStringLiteral("第二路")};
     for (std::size_t i = 0; i < m_lamps.size(); ++i) {
         m_lamps[i] = new ui::Lamp(this);
         m_lamps[i]->setFixedSize(20, 20);
+        m_lamps[i]->setAccessibleDescription(QStringLiteral("继电器指示灯，绿色表示吸合"));
         const int row = static_cast<int>(i);
         layout->addWidget(m_lamps[i], row, 0);
-        layout->addWidget(new QLabel(names[i], this), row, 1);
+        layout->addWidget(new QLabel(kChannelNames[i].toString(), this), row, 1);
     }
     m_counts = new QLabel(this);
     m_line = new QLabel(this);
@@ -49,7 +51,15 @@ BoardPanel::BoardPanel(const RelayBoardSim& board, const QString& linePath, QWid
 void BoardPanel::refresh() {
     const RelayBoard& board = m_board.board();
     for (std::size_t i = 0; i < m_lamps.size(); ++i) {
-        m_lamps[i]->setColor(lampColor(board.relayOn(static_cast<int>(i) + 1)));
+        const bool on = board.relayOn(static_cast<int>(i) + 1);
+        m_lamps[i]->setColor(lampColor(on));
+        m_lamps[i]->setLit(on);
+        // A screen reader hears the relay's state in the lamp's name, which follows it.
+        const QString name = kChannelNames[i].toString() +
+                             (on ? QStringLiteral(" 继电器 吸合") : QStringLiteral(" 继电器 释放"));
+        if (m_lamps[i]->accessibleName() != name) {
+            m_lamps[i]->setAccessibleName(name);
+        }
     }
     m_counts->setText(QStringLiteral("已接受的帧：%1\n已拒绝的帧：%2")
                           .arg(board.acceptedFrames())

@@ -2,8 +2,9 @@
 #pragma once
 
 // The simulated board, seen from outside: a small window beside the main window, shown with
-// --simulate, with a lamp for each relay (green while it is on) and counts of the frames the
-// board accepted and rejected. It only watches the board; closing it does not end the program.
+// --simulate, with a lamp for each relay (green while it is on; its name says so to screen
+// readers) and counts of the frames the board accepted and rejected. It only watches the board;
+// closing it does not end the program.
 
 #include <QWidget>
 #include <array>

@@ -1,15 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The simulated board's panel follows the board: relay lamps change as frames arrive, the
-// counts grow, and a hang-up shows on the line.
+// The simulated board's panel follows the board: relay lamps change as frames arrive, and say so
+// to a screen reader, the counts grow, and a hang-up shows on the line.
 
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QTest>
 
 #include "sim/board_panel.h"
 #include "sim/pseudo_terminal.h"
 #include "sim/relay_board_sim.h"
 #include "support/line_checks.h"
+#include "ui/accessible.h"
 
 namespace {
 
@@ -23,12 +25,28 @@ void sendToBoard(const sim::PseudoTerminal& terminal, const char* hex) {
              ssize_t(bytes.size()));
 }
 
+// What a screen reader finds in the panel: each lamp's name, and whether it is checked.
+QStringList lamps(QWidget& panel) {
+    QStringList found;
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&panel);
+    for (int i = 0; i < window->childCount(); ++i) {
+        const QAccessibleInterface* child = window->child(i);
+        if (child->role() == QAccessible::Graphic) {
+            found << child->text(QAccessible::Name) +
+                         (child->state().checked ? QStringLiteral(" (checked)") : QString());
+        }
+    }
+    return found;
+}
+
 }  // namespace
 
 class TestBoardPanel : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { ui::installAccessibleInterfaces(); }
+
     void followsTheBoard() {
         if (const QString why = support::whyNoPseudoTerminal(); !why.isEmpty()) {
             QSKIP(qPrintable(why));
@@ -41,10 +59,13 @@ private Q_SLOTS:
         QCOMPARE(panel.relayLampColor(1), kOff);
         QCOMPARE(panel.relayLampColor(2), kOff);
         QVERIFY(panel.lineText().contains(terminal.slavePath()));
+        QCOMPARE(QAccessible::queryAccessibleInterface(&panel)->role(), QAccessible::Window);
+        QCOMPARE(lamps(panel), QStringList({"第一路 继电器 释放", "第二路 继电器 释放"}));
 
         sendToBoard(terminal, "A00103A4");
         QTRY_COMPARE(panel.relayLampColor(1), kOn);
         QCOMPARE(panel.relayLampColor(2), kOff);
+        QCOMPARE(lamps(panel), QStringList({"第一路 继电器 吸合 (checked)", "第二路 继电器 释放"}));
 
         sendToBoard(terminal, "A00203A6");  // wrong checksum
         QTRY_VERIFY(panel.countsText().contains(QStringLiteral("已拒绝的帧：1")));
@@ -55,6 +76,7 @@ private Q_SLOTS:
         sendToBoard(terminal, "A00104A5");
         QTRY_COMPARE(panel.relayLampColor(1), kOff);
         QVERIFY(panel.countsText().contains(QStringLiteral("已接受的帧：3")));
+        QCOMPARE(lamps(panel), QStringList({"第一路 继电器 释放", "第二路 继电器 吸合 (checked)"}));
 
         board.hangUp();
         QTRY_VERIFY(panel.lineText().contains(QStringLiteral("已挂断")));

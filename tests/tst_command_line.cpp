@@ -30,14 +30,16 @@ private Q_SLOTS:
         QVERIFY(options->bindings.empty());
         QVERIFY(!options->simulate);
         QVERIFY(!options->listPorts);
+        QVERIFY(!options->reconnect);
     }
 
     void bindings() {
-        const auto parsed =
-            parse({"--port", "COM2=/dev/ttyUSB0", "--port=com4=/dev/my port", "--simulate"});
+        const auto parsed = parse({"--port", "COM2=/dev/ttyUSB0", "--port=com4=/dev/my port",
+                                   "--simulate", "--reconnect"});
         const auto* options = std::get_if<app::Options>(&parsed);
         QVERIFY(options);
         QVERIFY(options->simulate);
+        QVERIFY(options->reconnect);
         const serial::PortNumbering::Bindings expected{{2, "/dev/ttyUSB0"}, {4, "/dev/my port"}};
         QCOMPARE(options->bindings, expected);
     }
@@ -281,14 +283,12 @@ private Q_SLOTS:
                                  ? quint32(qEnvironmentVariableIntValue("ZEVA_CAMPAIGN_SEED"))
                                  : 10u;
         QRandomGenerator random(seed);
-        const QStringList words{"--port",   "--simulate", "--list-ports",
-                                "--help",   "-h",         "--version",
-                                "-v",       "-platform",  "offscreen",
-                                "-style",   "Fusion",     "-style=Fusion",
-                                "-reverse", "--",         "-",
-                                "",         "=",          "COM",
-                                "--port=",  "-p",         "--bogus",
-                                "ttyS0",    "/dev/ttyS0", "-qwindowtitle"};
+        const QStringList words{
+            "--port",        "--simulate", "--list-ports", "--reconnect", "--help", "-h",
+            "--version",     "-v",         "-platform",    "offscreen",   "-style", "Fusion",
+            "-style=Fusion", "-reverse",   "--",           "-",           "",       "=",
+            "COM",           "--port=",    "-p",           "--bogus",     "ttyS0",  "/dev/ttyS0",
+            "-qwindowtitle"};
         const auto randomBinding = [&random] {
             static const QStringList numbers{"1",          "2",     "3",  "4", "5",
                                              "0",          "-1",    "01", "",  "99999999999",

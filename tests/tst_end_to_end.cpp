@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -294,6 +296,26 @@ private Q_SLOTS:
         QCOMPARE(run.status, status);
         QVERIFY2(out.isEmpty() ? run.out.isEmpty() : run.out.startsWith(out), qPrintable(run.out));
         QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err), qPrintable(run.err));
+    }
+
+    // Output that cannot be written fails the program with a message, as GNU tools do.
+    void unwritableOutputFails_data() {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("help") << "--help";
+        QTest::newRow("version") << "--version";
+        QTest::newRow("port list") << "--list-ports";
+    }
+
+    void unwritableOutputFails() {
+        QFETCH(QString, option);
+        QProcess process;
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(kProgram, {option});
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()),
+                 QStringLiteral("zeva-relay-test: write error: No space left on device\n"));
     }
 
     // The port list needs no display, shows bound ports and only those of the machine's own list
@@ -839,6 +861,87 @@ private Q_SLOTS:
         }
         QCOMPARE(sentLines, kClicks);
         QCOMPARE(answers, echo.repeated(kClicks));
+    }
+
+    // With --reconnect, COM1 bound to a link: the board hangs up and the link goes, then a new
+    // line appears under the same name. No message box, a click 3 s after the re-plug reaches
+    // the new board, and the record shows the loss and a second open.
+    void reconnectFollowsTheReplug() {
+        if (!haveDisplay()) {
+            QSKIP("no virtual display");
+        }
+        const QString path = m_runtime.filePath(QStringLiteral("reconnect.log"));
+        const QString link = m_runtime.filePath(QStringLiteral("usb-board-if00-port0"));
+        auto terminal = std::make_unique<sim::PseudoTerminal>();
+        auto board = std::make_unique<sim::RelayBoardSim>(*terminal);
+        QVERIFY(QFile::link(terminal->slavePath(), link));
+        Program program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), m_display);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+        program.process.setProcessEnvironment(environment);
+        program.process.start(kProgram, {"--port", "COM1=" + link, "--reconnect", "--log", path});
+        QVERIFY(program.process.waitForStarted());
+        showWindow(program, *terminal);
+
+        board->hangUp();
+        QVERIFY(QFile::remove(link));
+        QTRY_VERIFY_WITH_TIMEOUT(recordLines(path).filter(u"\tlost\t").size() == 1, 10000);
+        board.reset();
+        terminal = std::make_unique<sim::PseudoTerminal>();
+        board = std::make_unique<sim::RelayBoardSim>(*terminal);
+        QSignalSpy accepted(board.get(), &sim::RelayBoardSim::frameAccepted);
+        QElapsedTimer sinceReplug;
+        const QDateTime replugged = QDateTime::currentDateTime();
+        QVERIFY(QFile::link(terminal->slavePath(), link));
+        sinceReplug.start();
+        QTRY_VERIFY_WITH_TIMEOUT(recordLines(path).filter(u"\topened\t").size() == 2, 10000);
+        const QDateTime reopened = QDateTime::fromString(
+            recordLines(path).filter(u"\topened\t").last().section(u'\t', 0, 0), Qt::ISODateWithMs);
+        qInfo("the new line was opened %lld ms after its link appeared",
+              replugged.msecsTo(reopened));
+        QTest::qWait(static_cast<int>(std::max<qint64>(3000 - sinceReplug.elapsed(), 0)));
+        QCOMPARE(visibleWindows(program), 1);
+        click(program, Control::on1);
+        QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), 1, 10000);
+        QCOMPARE(visibleWindows(program), 1);
+        stop(program);
+
+        const QStringList events = eventsOf(recordLines(path), link);
+        QCOMPARE(events.filter(QRegularExpression(QStringLiteral("^(opened|lost|sent|closed)"))),
+                 (QStringList{"opened\tCOM1\t" + link + "\t9600,N,8,1\t",
+                              "lost\tCOM1\t" + link + "\t串口 " + link +
+                                  " 已断开（设备被拔出或对方挂断），端口已关闭。\t",
+                              "opened\tCOM1\t" + link + "\t9600,N,8,1\t",
+                              "sent\tCOM1\t" + link + "\tA0 01 03 A4\tA0 01 03 A4",
+                              "closed\tCOM1\t" + link + "\t\t"}));
+    }
+
+    // What the board sent just before a stop signal is recorded before the close, although the
+    // program reads a slow stream only once a frame: the second packet comes within a frame of
+    // the first.
+    void bytesBeforeAStopAreRecorded() {
+        if (!haveDisplay()) {
+            QSKIP("no virtual display");
+        }
+        const QString path = m_runtime.filePath(QStringLiteral("stop.log"));
+        sim::PseudoTerminal terminal;
+        Program program;
+        start(program, terminal, {"--log", path});
+        showWindow(program, terminal);
+        const QString device = terminal.slavePath();
+        const QString first = "received\tCOM1\t" + device + "\t\t11 22";
+        QCOMPARE(::write(terminal.masterDescriptor(), "\x11\x22", 2), 2);
+        QVERIFY(QTest::qWaitFor([&] { return eventsOf(recordLines(path), device).contains(first); },
+                                10000));
+        QCOMPARE(::write(terminal.masterDescriptor(), "\x33\x44", 2), 2);
+        stop(program);
+
+        QCOMPARE(eventsOf(recordLines(path), device),
+                 (QStringList{"opened\tCOM1\t" + device + "\t9600,N,8,1\t", first,
+                              "received\tCOM1\t" + device + "\t\t33 44",
+                              "closed\tCOM1\t" + device + "\t\t"}));
     }
 
     // Killed at any moment, the program leaves a record that ends with a whole line.

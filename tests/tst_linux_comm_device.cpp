@@ -629,6 +629,95 @@ private Q_SLOTS:
         device.PortOpen(false);
     }
 
+    // After a quiet spell of a read period or more, the first bytes are read at once: a frame
+    // from the board raises its OnComm long before a period has passed. A take that finds
+    // nothing waiting is no read and does not hold them back. (The period is a second here, so
+    // that a read held back for it cannot pass for one at once on a loaded machine.)
+    void theFirstReadAfterAQuietSpellComesAtOnce() {
+        auto line = makeLine();
+        LinuxCommDevice device(line->numbering());
+        device.setReadPeriod(1000);
+        Recorder recorder(device);
+        device.CommPort(kBoundPort);
+        device.PortOpen(true);
+        line->board.send(channel1On());
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.received, channel1On(), kLongWaitMs);
+        QTest::qWait(1100);
+        QVERIFY(!device.takeReceiveEvent());
+
+        QSignalSpy raised(&recorder, &Recorder::raised);
+        QElapsedTimer sinceSent;
+        sinceSent.start();
+        line->board.send(channel2On());
+        QVERIFY(raised.wait(kLongWaitMs));
+        const qint64 waited = sinceSent.elapsed();
+        QCOMPARE(recorder.received, channel1On() + channel2On());
+        QVERIFY2(waited < 500, qPrintable(QStringLiteral("OnComm came %1 ms after the frame, "
+                                                         "with a read period of 1000 ms")
+                                              .arg(waited)));
+        device.PortOpen(false);
+    }
+
+    // takeReceiveEvent reads at once what the pacing left waiting, whether Qt holds the first
+    // byte of it or all of it is still in the kernel, and hands its receive event to the caller:
+    // no OnComm follows for those bytes.
+    void takeReceiveEventReadsWhatWaits() {
+        auto line = makeLine();
+        LinuxCommDevice device(line->numbering());
+        device.setReadPeriod(60000);
+        Recorder recorder(device);
+        device.CommPort(kBoundPort);
+        device.PortOpen(true);
+        line->board.send(channel1On());
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.received, channel1On(), kLongWaitMs);
+
+        line->board.send(channel2On());
+        for (int turn = 0; turn < 5; ++turn) {
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(device.takeReceiveEvent());
+        QCOMPARE(device.CommEvent(), logic::kComEvReceive);
+        QCOMPARE(toByteArray(device.Input()), channel2On());
+
+        line->board.send(pattern(7));
+        QVERIFY(device.takeReceiveEvent());
+        QCOMPARE(toByteArray(device.Input()), pattern(7));
+
+        for (int turn = 0; turn < 5; ++turn) {
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(!device.takeReceiveEvent());
+        QCOMPARE(recorder.events, QList<int>{logic::kComEvReceive});
+        device.PortOpen(false);
+    }
+
+    // The port is lost while bytes wait and the window holds events: the take hands those bytes
+    // over, and only the loss follows once the hold ends.
+    void takeReceiveEventWhileTheLostPortDrains() {
+        auto line = makeLine();
+        LinuxCommDevice device(line->numbering());
+        Recorder recorder(device);
+        device.CommPort(kBoundPort);
+        device.PortOpen(true);
+        device.holdEvents();
+        device.Output(bytesOf(channel1On()));
+        QTRY_COMPARE(device.InBufferCount(), std::int16_t(4));
+        line->board.hangUp();
+        const auto outputFails = [&] {
+            const auto error = errorOf([&] { device.Output({}); });
+            return error && error->number() == comm_error::kPortLost;
+        };
+        QTRY_VERIFY(outputFails());
+
+        QVERIFY(device.takeReceiveEvent());
+        QCOMPARE(toByteArray(device.Input()), channel1On());
+        QVERIFY(!device.takeReceiveEvent());
+        device.releaseEvents();
+        QTRY_COMPARE(recorder.events, QList<int>{logic::kComEvPortLost});
+        QVERIFY(recorder.received.isEmpty());
+        QVERIFY(!device.PortOpen());
+    }
+
     void alreadyOpenInThisProgram() {
         auto line = makeLine();
         LinuxCommDevice device(line->numbering());

@@ -2,12 +2,16 @@
 #include <QTest>
 
 #include "fakes/fake_comm_device.h"
+#include "fakes/fake_device_watch.h"
 #include "fakes/fake_toolkit.h"
+#include "fakes/fake_traffic_record.h"
 #include "logic/frmmain.h"
 #include "logic/port_manager.h"
 
 using fakes::FakeCommDevice;
+using fakes::FakeDeviceWatch;
 using fakes::FakeToolkit;
+using fakes::FakeTrafficRecord;
 using logic::Control;
 
 namespace {
@@ -66,6 +70,42 @@ struct Rig {
         device.log.clear();
         toolkit.messages.clear();
     }
+};
+
+// The logic with --reconnect: a device watch and a record.
+struct FollowRig {
+    FollowRig() { logic.followDevices(watch); }
+
+    FakeCommDevice device;
+    FakeToolkit toolkit;
+    FakeTrafficRecord record;
+    FakeDeviceWatch watch;
+    logic::frmmain logic{device, toolkit, record};
+
+    const logic::PortManager& ports() const { return logic.portManager(); }
+
+    // Starts with COM1 open and forgets what start-up did.
+    void startOpen() {
+        toolkit.comboIndex = 0;
+        logic.Form_Load();
+        QVERIFY(device.open);
+        forget();
+    }
+
+    // The board is pulled out: COM1's device goes, and the open port with it.
+    void pullOut() {
+        device.existingPorts.remove(1);
+        device.losePort(kLoss);
+    }
+
+    void forget() {
+        device.log.clear();
+        toolkit.messages.clear();
+        record.entries.clear();
+        watch.log.clear();
+    }
+
+    static inline const QString kLoss = QStringLiteral("串口 /dev/ttyUSB0 已断开");
 };
 
 }  // namespace
@@ -349,6 +389,202 @@ private Q_SLOTS:
         QCOMPARE(rig.toolkit.messages, QStringList{"写入失败"});
         QCOMPARE(textDuringBox, QString());
         QCOMPARE(rig.toolkit.texts[Control::Text1], QStringLiteral(" 0A"));
+    }
+
+    // With --reconnect a lost port shows no box: the closed state, the loss recorded, the work
+    // area left alone, and a wait for the same device that the lamp's tooltip names. When it is
+    // back it opens as start-up opens a port, and the next click goes to it.
+    void lossWithReconnectWaitsAndReopens() {
+        FollowRig rig;
+        rig.startOpen();
+        rig.toolkit.texts[Control::Text1] = QStringLiteral("发出数据:A0 01 03 A4");
+        rig.pullOut();
+        QVERIFY(rig.toolkit.messages.isEmpty());
+        QVERIFY(rig.toolkit.showsClosed());
+        QCOMPARE(rig.ports().OpenedPort(), 0);
+        QCOMPARE(rig.toolkit.texts[Control::Text1], QStringLiteral("发出数据:A0 01 03 A4"));
+        QCOMPARE(rig.record.entries, QStringList{"lost COM1 " + FollowRig::kLoss});
+        QCOMPARE(rig.watch.watched, 1);
+        QCOMPARE(rig.ports().waitingPort(), 1);
+        const QString tip = rig.ports().waitingText();
+        QVERIFY2(tip.contains(QStringLiteral("/dev/serial/by-id/board-1")), qPrintable(tip));
+        QVERIFY2(tip.contains(FollowRig::kLoss), qPrintable(tip));
+
+        rig.forget();
+        rig.device.existingPorts.insert(1);
+        rig.watch.change();
+        QCOMPARE(rig.device.log, openOps(1));
+        QVERIFY(rig.toolkit.showsOpen());
+        QCOMPARE(rig.ports().OpenedPort(), 1);
+        QCOMPARE(rig.record.entries, QStringList{"opened COM1 9600,N,8,1"});
+        QCOMPARE(rig.watch.log, (QStringList{"stopWatching", "follow 1"}));
+        QVERIFY(rig.ports().waitingText().isEmpty());
+        QVERIFY(rig.toolkit.messages.isEmpty());
+
+        rig.device.log.clear();
+        rig.logic.on1_Click(0);
+        QVERIFY(rig.device.log.contains(QStringLiteral("Output=A0 01 03 A4")));
+    }
+
+    // Changes that do not bring the device back leave the wait as it was; every attempt is
+    // followed by a fresh watch.
+    void changesWithoutTheDeviceKeepWaiting() {
+        FollowRig rig;
+        rig.startOpen();
+        rig.pullOut();
+        rig.forget();
+        for (int change = 0; change < 3; ++change) {
+            rig.watch.change();
+        }
+        QVERIFY(!rig.device.open);
+        QVERIFY(rig.toolkit.showsClosed());
+        QCOMPARE(rig.watch.log, (QStringList{"watch 1", "watch 1", "watch 1"}));
+        QVERIFY(rig.record.entries.isEmpty());
+        QVERIFY(rig.toolkit.messages.isEmpty());
+        QVERIFY(rig.ports().waitingText().contains(FollowRig::kLoss));
+    }
+
+    // Back but held by another program: no open, the holder named in the tooltip, and the
+    // open once it lets go.
+    void busyAtReplugWaitsForTheHolder() {
+        FollowRig rig;
+        rig.startOpen();
+        rig.pullOut();
+        rig.device.existingPorts.insert(1);
+        rig.device.busyPorts.insert(1);
+        rig.watch.holderText = QStringLiteral("进程 4242（minicom）");
+        rig.watch.change();
+        QVERIFY(!rig.device.open);
+        QVERIFY(rig.toolkit.showsClosed());
+        const QString tip = rig.ports().waitingText();
+        QVERIFY2(tip.contains(QStringLiteral("进程 4242（minicom）")), qPrintable(tip));
+        QVERIFY2(tip.contains(QStringLiteral("COM1 is held by another program")), qPrintable(tip));
+        QVERIFY(rig.toolkit.messages.isEmpty());
+
+        rig.device.busyPorts.clear();
+        rig.watch.change();
+        QVERIFY(rig.device.open);
+        QVERIFY(rig.toolkit.showsOpen());
+    }
+
+    // A port lost again at once after the watch reopened it waits for the next change rather
+    // than trying again and again.
+    void lostAgainAtOnceWaitsForAChange() {
+        FollowRig rig;
+        rig.startOpen();
+        rig.device.losePort(FollowRig::kLoss);
+        QVERIFY(rig.device.open);
+        QVERIFY(rig.toolkit.showsOpen());
+        rig.forget();
+        rig.device.losePort(FollowRig::kLoss);
+        QVERIFY(!rig.device.open);
+        QVERIFY(rig.toolkit.showsClosed());
+        QCOMPARE(rig.record.entries, QStringList{"lost COM1 " + FollowRig::kLoss});
+        rig.watch.change();
+        QVERIFY(rig.device.open);
+    }
+
+    // At start-up a missing or busy COM1 is waited for without a box; any other failure is
+    // reported as always, and nothing is waited for.
+    void startUpWithReconnect_data() {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<int>("waiting");
+        QTest::newRow("missing") << 8002 << QStringList() << 1;
+        QTest::newRow("busy") << 8005 << QStringList() << 1;
+        QTest::newRow("other") << 8100 << QStringList{"其它错误"} << 0;
+    }
+
+    void startUpWithReconnect() {
+        QFETCH(int, number);
+        QFETCH(QStringList, messages);
+        QFETCH(int, waiting);
+        FollowRig rig;
+        rig.toolkit.comboIndex = 0;
+        rig.device.failOnce(QStringLiteral("PortOpen=True"), number, QStringLiteral("no"));
+        rig.logic.Form_Load();
+        QCOMPARE(rig.toolkit.messages, messages);
+        QVERIFY(rig.toolkit.showsClosed());
+        QCOMPARE(rig.ports().waitingPort(), waiting);
+        QCOMPARE(rig.watch.watched, waiting);
+
+        rig.watch.change();
+        QCOMPARE(rig.device.open, waiting != 0);
+        QCOMPARE(rig.toolkit.showsOpen(), waiting != 0);
+        QCOMPARE(rig.record.entries.contains(QStringLiteral("opened COM1 9600,N,8,1")),
+                 waiting != 0);
+    }
+
+    // A port picked in the list that is missing is reported as usual, then waited for.
+    void pickedMissingPortIsReportedThenAwaited() {
+        FollowRig rig;
+        rig.startOpen();
+        rig.device.existingPorts.remove(3);
+        rig.toolkit.comboIndex = 2;
+        rig.logic.Combo1_Click();
+        QCOMPARE(rig.toolkit.messages, QStringList{logic::kPortMissingMessage});
+        QVERIFY(rig.toolkit.showsClosed());
+        QCOMPARE(rig.ports().waitingPort(), 3);
+        rig.device.existingPorts.insert(3);
+        rig.watch.change();
+        QVERIFY(rig.toolkit.showsOpen());
+        QCOMPARE(rig.ports().OpenedPort(), 3);
+        QCOMPARE(rig.toolkit.messages.size(), 1);
+    }
+
+    // The port button's close stops following until the operator opens a port again.
+    void operatorsCloseStopsFollowing() {
+        FollowRig rig;
+        rig.startOpen();
+        rig.logic.Command1_Click();
+        QCOMPARE(rig.watch.log, QStringList{"forget"});
+        rig.device.log.clear();
+        rig.watch.change();
+        QVERIFY(rig.device.log.isEmpty());
+        QVERIFY(rig.toolkit.showsClosed());
+
+        rig.logic.Command1_Click();
+        QVERIFY(rig.toolkit.showsOpen());
+        QCOMPARE(rig.watch.log.last(), QStringLiteral("follow 1"));
+        rig.pullOut();
+        QCOMPARE(rig.watch.watched, 1);
+        QVERIFY(rig.toolkit.messages.isEmpty());
+    }
+
+    // Picking another port while waiting stops waiting for the old one and follows the new.
+    void pickingAnotherPortFollowsIt() {
+        FollowRig rig;
+        rig.startOpen();
+        rig.pullOut();
+        rig.forget();
+        rig.toolkit.comboIndex = 1;
+        rig.logic.Combo1_Click();
+        QCOMPARE(rig.watch.log, (QStringList{"stopWatching", "forget", "follow 2"}));
+        QVERIFY(rig.toolkit.showsOpen());
+        QCOMPARE(rig.ports().OpenedPort(), 2);
+        rig.device.existingPorts.insert(1);
+        rig.watch.change();
+        QCOMPARE(rig.device.port, 2);
+    }
+
+    // A change while a handler's message box is open waits until the handler has ended.
+    void changeWaitsForTheHandler() {
+        FollowRig rig;
+        rig.startOpen();
+        rig.pullOut();
+        rig.device.existingPorts.insert(1);
+        bool openDuringBox = true;
+        rig.toolkit.onMessageBox = [&](const QString&) {
+            rig.watch.change();
+            openDuringBox = rig.device.open;
+        };
+        // The port button's open of a port that is not selected fails its probe: a box.
+        rig.device.failOnce(QStringLiteral("PortOpen=True"), 8100, QStringLiteral("no"));
+        rig.logic.Command1_Click();
+        QCOMPARE(rig.toolkit.messages, QStringList{"其它错误"});
+        QVERIFY(!openDuringBox);
+        QVERIFY(rig.device.open);
+        QVERIFY(rig.toolkit.showsOpen());
     }
 };
 

@@ -147,6 +147,36 @@ private Q_SLOTS:
         }
     }
 
+    // Once the port is closed or lost, and no other is open, what follows names no port and no
+    // device.
+    void afterTheEndOfAPortNoneIsNamed_data() {
+        QTest::addColumn<bool>("lost");
+        QTest::newRow("closed") << false;
+        QTest::newRow("lost") << true;
+    }
+
+    void afterTheEndOfAPortNoneIsNamed() {
+        QFETCH(bool, lost);
+        const QString path =
+            m_dir.filePath(u"ended-" + QString::fromLatin1(QTest::currentDataTag()));
+        {
+            const auto record = openRecord(path);
+            QVERIFY(record);
+            record->portOpened(1, QStringLiteral("9600,N,8,1"));
+            if (lost) {
+                record->portLost(1, QStringLiteral("串口已断开"));
+            } else {
+                record->portClosed(1);
+            }
+            record->errorShown(QStringLiteral("串口 COM1 未打开。"));
+            record->frameWritten(QStringLiteral("A0 01 03 A4"), {});
+        }
+        const QStringList lines = fileLines(path);
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[2].section(u'\t', 1), QStringLiteral("error\t\t\t串口 COM1 未打开。\t"));
+        QCOMPARE(lines[3].section(u'\t', 1), QStringLiteral("sent\t\t\tA0 01 03 A4\t"));
+    }
+
     // Each event is one write, whole, however long: on a socket that keeps writes apart, one
     // packet per event, each one line.
     void oneWritePerEvent() {

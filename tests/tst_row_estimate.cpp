@@ -30,6 +30,10 @@ private Q_SLOTS:
         QTest::newRow("breaks after a space") << 5.0 << QStringLiteral("abc def") << QList<int>{4};
         QTest::newRow("spaces hang past the row's end")
             << 4.0 << QStringLiteral("ab  cd") << QList<int>{4};
+        QTest::newRow("two spaces fill a row exactly")
+            << 5.0 << QStringLiteral("ab  c") << QList<int>{};
+        QTest::newRow("three spaces fill a row exactly")
+            << 6.0 << QStringLiteral("ab   c") << QList<int>{};
         QTest::newRow("a word wider than a row breaks where it overflows")
             << 3.0 << QStringLiteral("abcdefgh") << QList<int>{3, 6};
         QTest::newRow("a long word starts a row of its own first")
@@ -46,6 +50,8 @@ private Q_SLOTS:
             << 4.0 << QStringLiteral("中文字") << QList<int>{2};
         QTest::newRow("before a wide character after Latin")
             << 3.0 << QStringLiteral("ab中") << QList<int>{2};
+        QTest::newRow("a wide character after a Latin word on the row")
+            << 5.0 << QStringLiteral("x ab中") << QList<int>{4};
         QTest::newRow("closing punctuation keeps to the character before it")
             << 4.0 << QStringLiteral("中文。") << QList<int>{1};
         QTest::newRow("a surrogate pair is one character")

@@ -137,11 +137,128 @@ private Q_SLOTS:
         QCOMPARE(rig.record.entries, QStringList{"received 0A FF 00"});
     }
 
-    void otherEventsAreNotReceives() {
+    // An OnComm of another kind, or one that finds nothing waiting (its bytes were taken
+    // before an action), records nothing.
+    void onlyBytesAreReceives_data() {
+        QTest::addColumn<int>("event");
+        QTest::newRow("another kind") << 1;
+        QTest::newRow("a receive with nothing waiting") << int{logic::kComEvReceive};
+    }
+
+    void onlyBytesAreReceives() {
+        QFETCH(int, event);
         Rig rig;
         rig.startOpen();
-        rig.device.raise(1);
+        rig.device.raise(static_cast<std::int16_t>(event));
         QVERIFY(rig.record.entries.isEmpty());
+    }
+
+    // Bytes that reached the device before an operator's action, with no OnComm run for them
+    // yet, are shown and recorded before the action's own lines, as if OnComm had come at once;
+    // their OnComm, when it comes, finds nothing more.
+    void bytesBeforeAnActionComeFirst_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("workArea");
+        const QString bytes = QStringLiteral("0A FF");
+        QTest::newRow("send") << "send"
+                              << QStringList{"received 0A FF", "sent A0 01 03 A4 | A0 01 03 A4"}
+                              << bytes + "\r\n发出数据:A0 01 03 A4\r\n-->收到数据:";
+        QTest::newRow("port button")
+            << "port button" << QStringList{"received 0A FF", "closed COM1"} << bytes;
+        QTest::newRow("port change")
+            << "port change"
+            << QStringList{"received 0A FF", "closed COM1", "opened COM2 9600,N,8,1"} << bytes;
+        QTest::newRow("clear") << "clear" << QStringList{"received 0A FF"} << QString();
+    }
+
+    void bytesBeforeAnActionComeFirst() {
+        QFETCH(QString, action);
+        QFETCH(QStringList, entries);
+        QFETCH(QString, workArea);
+        Rig rig;
+        rig.startOpen();
+        rig.toolkit.texts[Control::Text1].clear();
+        rig.device.receive({0x0A, 0xFF});
+        if (action == u"send") {
+            rig.logic.on1_Click(0);
+        } else if (action == u"port button") {
+            rig.logic.Command1_Click();
+        } else if (action == u"port change") {
+            rig.pick(2);
+        } else {
+            rig.logic.Command4_Click();
+        }
+        QCOMPARE(rig.record.entries, entries);
+        QCOMPARE(rig.toolkit.texts[Control::Text1], workArea);
+        QCOMPARE(rig.toolkit.texts[Control::Text4], QStringLiteral("Text4 0A FF"));
+        QVERIFY(rig.toolkit.messages.isEmpty());
+
+        // (A close drops an OnComm on its way, as the Linux device does.)
+        if (rig.device.open) {
+            rig.device.raise(logic::kComEvReceive);
+        }
+        QCOMPARE(rig.record.entries, entries);
+        QCOMPARE(rig.toolkit.texts[Control::Text4], QStringLiteral("Text4 0A FF"));
+    }
+
+    // An action that starts inside another handler (its message box runs a nested event loop)
+    // leaves the bytes that wait to that handler's end: one handler at a time.
+    void anActionInsideAHandlerWaitsForIt() {
+        Rig rig;
+        rig.startOpen();
+        rig.toolkit.texts[Control::Text1].clear();
+        rig.device.failOnce("Output", 8102, QStringLiteral("写入失败"));
+        QString workAreaInTheBox;
+        rig.toolkit.onMessageBox = [&](const QString&) {
+            rig.toolkit.onMessageBox = nullptr;
+            rig.device.receive({0x5A});
+            rig.device.raise(logic::kComEvReceive);
+            rig.logic.Command4_Click();
+            workAreaInTheBox = rig.toolkit.texts[Control::Text1];
+        };
+        rig.logic.on1_Click(0);
+        QCOMPARE(workAreaInTheBox, QString());
+        QCOMPARE(rig.record.entries,
+                 (QStringList{"sent A0 01 03 A4 | ", "error 写入失败", "received 5A"}));
+        QCOMPARE(rig.toolkit.texts[Control::Text1], QStringLiteral(" 5A"));
+    }
+
+    // The program ends (the window closed, or a stop signal, also while a message box is
+    // open): what waits is shown and recorded, then the close; no message box.
+    void closeAtExit_data() {
+        QTest::addColumn<bool>("inABox");
+        QTest::newRow("no handler running") << false;
+        QTest::newRow("a message box open") << true;
+    }
+
+    void closeAtExit() {
+        QFETCH(bool, inABox);
+        Rig rig;
+        rig.startOpen();
+        QStringList atExit;
+        const auto exit = [&] {
+            rig.device.receive({0x0A, 0xFF});
+            rig.logic.closeAtExit();
+            atExit = rig.record.entries;
+            QVERIFY(!rig.device.open);
+        };
+        if (inABox) {
+            rig.device.failOnce("Output", 8102, QStringLiteral("写入失败"));
+            rig.toolkit.onMessageBox = [&](const QString&) {
+                rig.toolkit.onMessageBox = nullptr;
+                exit();
+            };
+            rig.logic.Command10_Click();
+            QCOMPARE(atExit, (QStringList{"sent 24 01 04 01 02 02 2E | ", "error 写入失败",
+                                          "received 0A FF", "closed COM1"}));
+            QCOMPARE(rig.toolkit.messages, QStringList{"写入失败"});
+        } else {
+            exit();
+            QCOMPARE(atExit, (QStringList{"received 0A FF", "closed COM1"}));
+            QVERIFY(rig.toolkit.messages.isEmpty());
+        }
+        QVERIFY(rig.toolkit.texts[Control::Text4].endsWith(u"0A FF"));
     }
 
     // The failing event is not kept, nor anything after it; the failure is one message at the

@@ -4,6 +4,7 @@
 #include "codec/hex_codec.h"
 #include "fakes/open_logic.h"
 #include "logic/frmmain.h"
+#include "logic/transmit_path.h"
 
 using fakes::FakeCommDevice;
 using fakes::FakeToolkit;
@@ -86,13 +87,18 @@ private Q_SLOTS:
                  QByteArray::fromHex("A00103A4A00102A3"));
     }
 
-    void waitingBytesAreDiscarded() {
-        Rig rig;
-        auto& [device, toolkit, logic] = rig;
+    // Step 3 drops what waits in the receive buffer then: what came while the send ran. (The
+    // window shows what came before the click first; see the user actions' tests.)
+    void bytesWaitingAtTheClearAreDiscarded() {
+        FakeCommDevice device;
+        FakeToolkit toolkit;
+        device.open = true;
+        logic::TransmitPath transmit(device, toolkit);
         device.receive({0x11, 0x22});
-        logic.send_cmd(QStringLiteral("A0 01 03 A4"));
+        transmit.send_cmd(QStringLiteral("A0 01 03 A4"));
         QVERIFY(device.rxBuffer.empty());
         QVERIFY(!toolkit.texts[Control::Text1].contains(QStringLiteral("11")));
+        QCOMPARE(toolkit.texts[Control::Text4], QStringLiteral("Text4"));
     }
 
     // A failing device step ends the send there: one message box with the device's

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "ui/log_view.h"
-
 namespace ui {
 
 FrameClock& FrameClock::instance() {
@@ -19,42 +17,90 @@ FrameClock& FrameClock::instance() {
     return *clock;
 }
 
-void FrameClock::schedule(LogView* view, bool atOnce) {
-    if (!m_waiting.contains(view)) {
-        m_waiting.append(view);
+void FrameClock::schedule(const QObject* box, Flush flush, bool atOnce) {
+    const bool waits = std::any_of(m_waiting.cbegin(), m_waiting.cend(),
+                                   [box](const Waiting& waiting) { return waiting.box == box; });
+    if (!waits) {
+        m_waiting.append({box, std::move(flush)});
     }
-    const qint64 wait =
-        atOnce ? 0 : std::clamp<qint64>(m_frameMs - m_sinceTick.elapsed(), 0, m_frameMs);
+    tickIn(atOnce ? 0 : std::clamp<qint64>(m_lastTick + m_frameMs - now(), 0, m_frameMs));
+}
+
+void FrameClock::cancel(const QObject* box) {
+    m_waiting.removeIf([box](const Waiting& waiting) { return waiting.box == box; });
+    if (m_waiting.isEmpty()) {
+        m_timer.stop();
+        m_due = -1;
+    }
+}
+
+void FrameClock::holdTime() {
+    if (m_held) {
+        return;
+    }
+    m_heldAt = now();
+    m_held = true;
+    if (m_timer.isActive()) {
+        m_due = m_heldAt + m_timer.remainingTime();
+        m_timer.stop();
+    }
+}
+
+void FrameClock::advance(qint64 ms) {
+    const qint64 until = m_heldAt + ms;
+    while (m_held && m_due >= 0 && m_due <= until) {
+        m_heldAt = std::exchange(m_due, -1);
+        tick();
+    }
+    m_heldAt = until;
+}
+
+void FrameClock::followWallClock() {
+    if (!m_held) {
+        return;
+    }
+    m_held = false;
+    m_shift = m_heldAt - m_wall.elapsed();
+    if (m_due >= 0) {
+        m_timer.start(static_cast<int>(std::max<qint64>(m_due - m_heldAt, 0)));
+        m_due = -1;
+    }
+}
+
+FrameClock::FrameClock(QObject* parent) : QObject(parent) {
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_wall.start();
+    connect(&m_timer, &QTimer::timeout, this, &FrameClock::tick);
+}
+
+qint64 FrameClock::now() const {
+    return m_held ? m_heldAt : m_wall.elapsed() + m_shift;
+}
+
+// The next tick in `wait` milliseconds, unless one comes sooner.
+void FrameClock::tickIn(qint64 wait) {
+    if (m_held) {
+        if (m_due < 0 || m_due > m_heldAt + wait) {
+            m_due = m_heldAt + wait;
+        }
+        return;
+    }
     if (!m_timer.isActive() || m_timer.remainingTime() > wait) {
         m_timer.start(static_cast<int>(wait));
     }
 }
 
-void FrameClock::cancel(LogView* view) {
-    m_waiting.removeAll(view);
-    if (m_waiting.isEmpty()) {
-        m_timer.stop();
-    }
-}
-
-FrameClock::FrameClock(QObject* parent) : QObject(parent), m_frameMs(LogView::kFrameMs) {
-    m_timer.setSingleShot(true);
-    m_timer.setTimerType(Qt::PreciseTimer);
-    m_sinceTick.start();
-    connect(&m_timer, &QTimer::timeout, this, &FrameClock::tick);
-}
-
 void FrameClock::tick() {
-    m_sinceTick.restart();
-    const QList<QPointer<LogView>> waiting = std::exchange(m_waiting, {});
+    m_lastTick = now();
+    const QList<Waiting> waiting = std::exchange(m_waiting, {});
     qsizetype flushed = 0;
-    for (const QPointer<LogView>& view : waiting) {
-        if (!view.isNull()) {
-            flushed += view->pending().size();
-            view->flushPending();
+    for (const Waiting& box : waiting) {
+        if (!box.box.isNull()) {
+            flushed += box.flush();
         }
     }
-    m_frameMs = flushed <= LogView::kSmallFrame ? LogView::kSlowFrameMs : LogView::kFrameMs;
+    m_frameMs = flushed <= kSmallFrame ? kSlowFrameMs : kFrameMs;
 }
 
 }  // namespace ui

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/lamp.h"
 
+#include <QAccessible>
 #include <QHelpEvent>
 #include <QPainter>
 #include <QToolTip>
@@ -15,6 +16,16 @@ void Lamp::setColor(const QColor& color) {
     if (color != m_color) {
         m_color = color;
         update();
+    }
+}
+
+void Lamp::setLit(bool lit) {
+    if (lit != m_lit) {
+        m_lit = lit;
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
     }
 }
 

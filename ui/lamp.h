@@ -2,7 +2,8 @@
 #pragma once
 
 // The status lamp: a round light that shows its colour as a solid area. Its tooltip is worked
-// out when asked for, so it always tells the current device and the last error.
+// out when asked for, so it always tells the current device and the last error. Whether it is
+// lit is told to screen readers as its checked state; its name says what it stands for.
 
 #include <QColor>
 #include <QString>
@@ -19,6 +20,8 @@ public:
 
     void setColor(const QColor& color);
     QColor color() const { return m_color; }
+    void setLit(bool lit);
+    bool isLit() const { return m_lit; }
     void setToolTipSource(std::function<QString()> source);
 
 protected:
@@ -27,6 +30,7 @@ protected:
 
 private:
     QColor m_color = Qt::black;
+    bool m_lit = false;
     std::function<QString()> m_toolTipSource;
 };
 

@@ -155,6 +155,11 @@ void MainWindow::buildControls() {
         }
         m_widgets[static_cast<std::size_t>(design.id)] = control;
     }
+    // The received-bytes box reaches past the right edge of its frame, which hides the rest; its
+    // newest bytes end where the visible part ends.
+    QWidget* received = widget(Control::Text4);
+    static_cast<LogView*>(received)->setHiddenRight(received->geometry().right() + 1 -
+                                                    received->parentWidget()->width());
     for (const AccessibleName& entry : kAccessibleNames) {
         widget(entry.id)->setAccessibleName(toQString(entry.name));
     }
@@ -285,7 +290,9 @@ void MainWindow::setCaption(Control button, const QString& caption) {
 }
 
 void MainWindow::setFillColor(Control shape, Rgb color) {
-    static_cast<Lamp*>(widget(shape))->setColor(QColor(color.red, color.green, color.blue));
+    auto* lamp = static_cast<Lamp*>(widget(shape));
+    lamp->setColor(QColor(color.red, color.green, color.blue));
+    lamp->setLit(color == logic::kLampOpen);
     if (const QString name = toQString(lampName(color)); widget(shape)->accessibleName() != name) {
         widget(shape)->setAccessibleName(name);
     }
@@ -317,6 +324,10 @@ QString MainWindow::lampToolTip() const {
     const logic::PortManager& ports = m_logic.portManager();
     const std::int16_t port = ports.OpenedPort() != 0 ? ports.OpenedPort() : ports.SelectedPort();
     QString tip = portToolTip(port);
+    // While the port waits for its device to come back, that says more than the last error.
+    if (const QString waiting = ports.waitingText(); !waiting.isEmpty()) {
+        return tip + u'\n' + waiting;
+    }
     const QString error = m_info.lastError ? m_info.lastError() : QString();
     if (!error.isEmpty()) {
         tip += QStringLiteral("\n最近的错误：") + error;

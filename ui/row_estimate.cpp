@@ -56,9 +56,13 @@ QList<int> RowEstimate::rowStarts(QStringView text, qreal rowWidth) {
         }
         const qreal width = advance(c);
         if (c == u' ') {
-            placed += gap + word;
-            gap = word == 0 ? gap + width : width;
-            word = 0;
+            // A space after a word closes it; a space after a space joins the gap.
+            if (word > 0) {
+                placed += gap + word;
+                gap = 0;
+                word = 0;
+            }
+            gap += width;
             wordStart = i + 1;
             previous = c;
             continue;

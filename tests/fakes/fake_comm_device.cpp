@@ -166,6 +166,15 @@ std::vector<std::uint8_t> FakeCommDevice::Input() {
     return bytes;
 }
 
+bool FakeCommDevice::takeReceiveEvent() {
+    if (!open || rThreshold < 1 || rxBuffer.size() < std::size_t(rThreshold)) {
+        return false;
+    }
+    ++receiveEventsTaken;
+    m_commEvent = logic::kComEvReceive;
+    return true;
+}
+
 std::int16_t FakeCommDevice::CommEvent() {
     record(QStringLiteral("CommEvent?"));
     return m_commEvent;

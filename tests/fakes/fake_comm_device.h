@@ -8,6 +8,11 @@
 // The log holds writes as "Name=value" ("CommPort=1", "PortOpen=True", "Output=A0 01 03 A4")
 // and reads as "Name?" ("InBufferCount?", "Input?"). A failure rule names either a whole entry
 // ("PortOpen=True") or an operation ("PortOpen", matching its writes and reads).
+//
+// Bytes put in the receive buffer wait there until the test raises their OnComm, or until the
+// window takes the receive event itself before an action (takeReceiveEvent: due while the port
+// is open, RThreshold is at least 1 and a byte waits). That question is counted in
+// receiveEventsTaken, not logged, so the log of an action holds the device operations alone.
 
 #include <QSet>
 #include <QString>
@@ -38,6 +43,7 @@ public:
     void RThreshold(std::int16_t threshold) override;
     void Output(std::span<const std::uint8_t> bytes) override;
     std::vector<std::uint8_t> Input() override;
+    bool takeReceiveEvent() override;
     std::int16_t CommEvent() override;
     QString CommEventDescription() override;
 
@@ -76,6 +82,8 @@ public:
     std::vector<std::uint8_t> written;
     // Every error an operation threw, scripted or not.
     int errorsThrown = 0;
+    // How often takeReceiveEvent found a receive event due.
+    int receiveEventsTaken = 0;
     std::deque<std::uint8_t> rxBuffer;
 
 protected:

@@ -33,7 +33,7 @@
 
 #include "bench_common.h"
 #include "logic/comm_device.h"
-#include "ui/log_view.h"
+#include "ui/frame_clock.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -44,7 +44,7 @@ constexpr int kEventBytes = 1024;
 constexpr qsizetype kKiB = 1024;
 constexpr qsizetype kMiB = 1024 * kKiB;
 constexpr int kReplyBytes = 16;
-constexpr unsigned long kQuietMs = ui::LogView::kFrameMs + 10;
+constexpr unsigned long kQuietMs = ui::FrameClock::kFrameMs + 10;
 constexpr qint64 kGiveUpMs = 10000;
 const QSize kWorkArea{465, 125};
 constexpr QStringView kSend = u"\r\n发出数据:A0 01 03 A4\r\n-->收到数据:";
@@ -81,6 +81,8 @@ public:
         m_waiting.clear();
         return bytes;
     }
+    // Every byte is raised as it is given: none waits for an event to be taken.
+    bool takeReceiveEvent() override { return false; }
     std::int16_t CommEvent() override { return logic::kComEvReceive; }
     QString CommEventDescription() override { return {}; }
 
