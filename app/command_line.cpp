@@ -67,6 +67,24 @@ bool takesValue(const QString& name) {
                        [&name](const char* option) { return name == QLatin1String(option); });
 }
 
+// "000A" for a line feed.
+QString codeOf(QChar c) {
+    return QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0');
+}
+
+// `value` with each control character written as <U+XXXX>, so that a message stays on its line.
+QString shownControls(const QString& value) {
+    QString shown;
+    for (const QChar c : value) {
+        if (c.unicode() < 0x20) {
+            shown += QStringLiteral("<U+%1>").arg(codeOf(c));
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 }  // namespace
 
 // A name without '/' is a device under /dev, as Qt names ports; anything else is a path,
@@ -176,6 +194,16 @@ std::variant<Options, Exit> parseCommandLine(const QStringList& arguments) {
                                             QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression portNumber(QStringLiteral("^[1-9][0-9]{0,3}$"));
     for (const QString& value : parser.values(port)) {
+        // A control character names no device anyone meant, and the pattern's '$' would let a
+        // final newline through unseen.
+        if (const auto control = std::find_if(value.begin(), value.end(),
+                                              [](QChar c) { return c.unicode() < 0x20; });
+            control != value.end()) {
+            return badUsage(QStringLiteral("the binding '%1' holds a control character (U+%2); "
+                                           "a device path has none.")
+                                .arg(shownControls(value))
+                                .arg(codeOf(*control)));
+        }
         const QRegularExpressionMatch match = binding.match(value);
         if (!match.hasMatch()) {
             return badUsage(QStringLiteral("malformed binding '%1': expected COMn=PATH, "

@@ -20,6 +20,7 @@
 #include "app/port_list.h"
 #include "app/quit_on_signal.h"
 #include "app/record_file.h"
+#include "app/standard_streams.h"
 #include "serial/linux_comm_device.h"
 #include "serial/port_follower.h"
 #include "sim/board_panel.h"
@@ -55,6 +56,8 @@ int writeResult(const QString& text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // First of all, before the stop-signal pipe or any file takes a closed stream's number.
+    const app::StandardStreams streams = app::openClosedStandardStreams();
     app::catchStopSignals();
     auto parsed = readCommandLine(argc, argv);
     if (const auto* exit = std::get_if<app::Exit>(&parsed)) {
@@ -74,7 +77,13 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<app::RecordFile> record;
     if (options.log) {
         QString error;
-        record = app::RecordFile::open(*options.log, error);
+        if (*options.log == u"-" && streams.outputClosed) {
+            error = QStringLiteral(
+                "zeva-relay-test: cannot open the traffic record 'standard output': it is "
+                "closed\n");
+        } else {
+            record = app::RecordFile::open(*options.log, error);
+        }
         if (!record) {
             std::fputs(error.toLocal8Bit().constData(), stderr);
             return app::kExitBadUsage;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/port_list.h"
 
+#include <sys/stat.h>
+
 #include <QFileInfo>
 #include <algorithm>
 
@@ -9,6 +11,25 @@ namespace app {
 namespace {
 
 constexpr int kLastPort = 4;
+
+// What stands at a lock path instead of a lock file.
+QString fileType(mode_t type) {
+    switch (type) {
+        case S_IFIFO:
+            return QStringLiteral("a FIFO");
+        case S_IFLNK:
+            return QStringLiteral("a symbolic link");
+        case S_IFDIR:
+            return QStringLiteral("a folder");
+        case S_IFCHR:
+        case S_IFBLK:
+            return QStringLiteral("a device");
+        case S_IFSOCK:
+            return QStringLiteral("a socket");
+        default:
+            return QStringLiteral("not a regular file");
+    }
+}
 
 QString holderText(const serial::PortReport& report) {
     using Holder = serial::PortReport::Holder;
@@ -26,6 +47,10 @@ QString holderText(const serial::PortReport& report) {
                        "busy: lock file %1 names no process; remove it if no program "
                        "uses the port")
                 .arg(report.lockFile);
+        case Holder::NotAFile:
+            return QStringLiteral(
+                       "busy: %1 is %2, not a lock file; remove it if no program uses the port")
+                .arg(report.lockFile, fileType(report.lockType));
         case Holder::Flock:
             return QStringLiteral("busy: flock held by %1").arg(process);
         case Holder::OpenFile:
@@ -79,21 +104,36 @@ QString portLine(int number, const serial::PortReport& report) {
 }
 
 QList<NumberedPort> numberedPorts(const serial::PortNumbering& numbering,
+                                  const QStringList& systemPorts,
+                                  const std::function<serial::PortReport(const QString&)>& report) {
+    const auto count = std::max<qsizetype>(kLastPort, systemPorts.size());
+    QList<NumberedPort> numbered;
+    for (int number = 1; number <= count; ++number) {
+        const QString path = numbering.resolve(static_cast<std::int16_t>(number), systemPorts);
+        serial::PortReport known = path.isEmpty() ? serial::PortReport{} : report(path);
+        known.path = path;
+        numbered.append({number, known});
+    }
+    return numbered;
+}
+
+QList<NumberedPort> numberedPorts(const serial::PortNumbering& numbering,
                                   const QList<QSerialPortInfo>& ports) {
     QStringList systemPorts;
     for (const QSerialPortInfo& info : ports) {
         systemPorts.append(info.systemLocation());
     }
-    const auto count = std::max<qsizetype>(kLastPort, systemPorts.size());
-    QList<NumberedPort> numbered;
-    for (int number = 1; number <= count; ++number) {
-        const QString path = numbering.resolve(static_cast<std::int16_t>(number), systemPorts);
-        serial::PortReport report =
-            path.isEmpty() ? serial::PortReport{} : serial::reportPort(path, ports);
-        report.path = path;
-        numbered.append({number, report});
+    return numberedPorts(numbering, systemPorts,
+                         [&ports](const QString& path) { return serial::reportPort(path, ports); });
+}
+
+QString portList(const serial::PortNumbering& numbering, const QStringList& systemPorts,
+                 const std::function<serial::PortReport(const QString&)>& report) {
+    QString text;
+    for (const NumberedPort& port : numberedPorts(numbering, systemPorts, report)) {
+        text += portLine(port.number, port.report) + u'\n';
     }
-    return numbered;
+    return text;
 }
 
 QString portList(const serial::PortNumbering& numbering, const QList<QSerialPortInfo>& ports) {

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "serial/port_numbering.h"
 #include "serial/port_report.h"
@@ -21,13 +22,21 @@ struct NumberedPort {
     serial::PortReport report;
 };
 
-// COM1 to COM4, and any further port of `ports` (the machine's, as Qt lists them), numbered as
-// `numbering` does, each with its report.
+// COM1 to COM4, and any further port of `systemPorts` (the machine's device paths), numbered as
+// `numbering` does, each with what `report` tells of its device path.
+QList<NumberedPort> numberedPorts(const serial::PortNumbering& numbering,
+                                  const QStringList& systemPorts,
+                                  const std::function<serial::PortReport(const QString&)>& report);
+
+// The same for `ports`, the machine's ports as Qt lists them.
 QList<NumberedPort> numberedPorts(const serial::PortNumbering& numbering,
                                   const QList<QSerialPortInfo>& ports);
 
-// Every line: COM1 to COM4, and any further port of `ports` (the machine's, as Qt lists them),
-// numbered as `numbering` does.
+// Every line, for the ports numberedPorts gives.
+QString portList(const serial::PortNumbering& numbering, const QStringList& systemPorts,
+                 const std::function<serial::PortReport(const QString&)>& report);
+
+// The same for `ports`, the machine's ports as Qt lists them.
 QString portList(const serial::PortNumbering& numbering, const QList<QSerialPortInfo>& ports);
 
 }  // namespace app

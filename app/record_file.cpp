@@ -2,6 +2,7 @@
 #include "app/record_file.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,32 +83,70 @@ void appendBytes(QByteArray& line, std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 std::unique_ptr<RecordFile> RecordFile::open(const QString& path, QString& error) {
+    const auto failed = [&](const QString& reason) {
+        error = QStringLiteral("zeva-relay-test: cannot open the traffic record '%1': %2\n")
+                    .arg(path == u"-" ? QStringLiteral("standard output") : path, reason);
+        return nullptr;
+    };
     if (path == u"-") {
         struct stat status {};
-        const bool regular = ::fstat(STDOUT_FILENO, &status) == 0 && S_ISREG(status.st_mode);
+        if (::fstat(STDOUT_FILENO, &status) != 0) {
+            return failed(QStringLiteral("it is closed"));
+        }
+        if (S_ISREG(status.st_mode)) {
+            return std::unique_ptr<RecordFile>(new RecordFile(STDOUT_FILENO, false, Kind::File,
+                                                              QStringLiteral("standard output")));
+        }
+        if (S_ISSOCK(status.st_mode)) {
+            return std::unique_ptr<RecordFile>(new RecordFile(STDOUT_FILENO, false, Kind::Socket,
+                                                              QStringLiteral("standard output")));
+        }
+        // A descriptor of its own on the same pipe or terminal, made non-blocking: standard
+        // output's own may be shared with standard error and with the shell, which must not
+        // find it non-blocking.
+        const int fd =
+            ::open("/proc/self/fd/1", O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            return failed(errno == ENXIO ? QStringLiteral("no program is reading it")
+                                         : systemReason(errno));
+        }
         return std::unique_ptr<RecordFile>(
-            new RecordFile(STDOUT_FILENO, false, regular, QStringLiteral("standard output")));
+            new RecordFile(fd, true, Kind::Stream, QStringLiteral("standard output")));
     }
     const QByteArray encoded = path.toLocal8Bit();
-    int fd = -1;
-    do {
-        // The file's mode follows the umask, as for any file a program creates.
-        fd = ::open(encoded.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    // Not blocking: a FIFO with no reader would hold the open until one came. The file's mode
+    // follows the umask, as for any file a program creates.
+    const int fd = ::open(encoded.constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
-        error = QStringLiteral("zeva-relay-test: cannot open the traffic record '%1': %2\n")
-                    .arg(path, systemReason(errno));
-        return nullptr;
+        const int reason = errno;
+        struct stat status {};
+        if (reason == ENXIO && ::stat(encoded.constData(), &status) == 0 &&
+            S_ISFIFO(status.st_mode)) {
+            return failed(QStringLiteral("it is a FIFO that no program is reading"));
+        }
+        return failed(systemReason(reason));
     }
     struct stat status {};
     const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-    return std::unique_ptr<RecordFile>(new RecordFile(fd, true, regular, path));
+    return std::unique_ptr<RecordFile>(
+        new RecordFile(fd, true, regular ? Kind::File : Kind::Stream, path));
 }
 
-RecordFile::RecordFile(int fd, bool owned, bool regular, QString name)
-    : m_fd(fd), m_owned(owned), m_regular(regular), m_name(std::move(name)) {}
+RecordFile::RecordFile(int fd, bool owned, Kind kind, QString name)
+    : m_fd(fd), m_owned(owned), m_kind(kind), m_name(std::move(name)) {}
 
 RecordFile::~RecordFile() {
+    // What still waits goes if the reader has room now; the program does not wait for it.
+    m_room.reset();
+    while (m_waitingAt < m_waiting.size()) {
+        const ssize_t written = writeSome(m_waiting.constData() + m_waitingAt,
+                                          static_cast<std::size_t>(m_waiting.size() - m_waitingAt));
+        if (written <= 0) {
+            break;
+        }
+        m_waitingAt += written;
+    }
     if (m_owned) {
         ::close(m_fd);
     }
@@ -172,34 +211,110 @@ void RecordFile::record(const char* event, std::int16_t port, QStringView text,
 }
 
 void RecordFile::writeLine() {
+    if (m_kind == Kind::File) {
+        writeToFile();
+    } else {
+        writeToStream();
+    }
+}
+
+void RecordFile::writeToFile() {
     // A file that was removed still takes writes, into nothing anyone can read any more.
     struct stat status {};
-    if (m_regular && ::fstat(m_fd, &status) == 0 && status.st_nlink == 0) {
+    if (::fstat(m_fd, &status) == 0 && status.st_nlink == 0) {
         stop(QStringLiteral("the file was removed"));
         return;
     }
     const char* data = m_line.constData();
-    auto left = static_cast<std::size_t>(m_line.size());
-    while (left > 0) {
-        const ssize_t written = ::write(m_fd, data, left);
+    const auto size = static_cast<std::size_t>(m_line.size());
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t written = ::write(m_fd, data + done, size - done);
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written <= 0) {
-            stop(written < 0 ? systemReason(errno) : QStringLiteral("nothing was written"));
+            QString reason =
+                written < 0 ? systemReason(errno) : QStringLiteral("nothing was written");
+            // The part of the line that fitted (the disk filled up during it) is taken back, so
+            // that the file ends with a whole line. O_APPEND left the offset at its end.
+            const off_t end = done > 0 ? ::lseek(m_fd, 0, SEEK_CUR) : 0;
+            if (done > 0 && (end < 0 || ::ftruncate(m_fd, end - static_cast<off_t>(done)) != 0)) {
+                reason += QStringLiteral(", and the record ends with part of a line");
+            }
+            stop(reason);
             return;
         }
-        const auto count = static_cast<std::size_t>(written);
-        if (count < left && m_regular) {
-            stop(QStringLiteral("only %1 of %2 bytes of the line were written, so the record "
-                                "ends with part of a line")
-                     .arg(count)
-                     .arg(left));
+        done += static_cast<std::size_t>(written);
+    }
+}
+
+void RecordFile::writeToStream() {
+    if (m_waitingAt < m_waiting.size()) {
+        const qsizetype waiting = m_waiting.size() - m_waitingAt;
+        if (waiting + m_line.size() <= kMaxWaiting) {
+            m_waiting += m_line;
             return;
         }
-        // A pipe or terminal may take a long line in parts.
-        data += count;
-        left -= count;
+        // Lines not begun are dropped, the rest of one begun still goes, so that the reader
+        // gets whole lines.
+        qsizetype keep = m_waitingAt;
+        if (m_waitingAt > 0 && m_waiting[m_waitingAt - 1] != '\n') {
+            keep = m_waiting.indexOf('\n', m_waitingAt) + 1;
+        }
+        const qsizetype lost = QByteArrayView(m_waiting).sliced(keep).count('\n') + 1;
+        m_waiting.truncate(keep);
+        stop(QStringLiteral("its reader fell %1 KiB behind, and %2 lines were not written")
+                 .arg(kMaxWaiting / 1024)
+                 .arg(lost));
+        return;
+    }
+    m_waiting = m_line;
+    m_waitingAt = 0;
+    writeWaiting();
+}
+
+void RecordFile::writeWaiting() {
+    while (m_waitingAt < m_waiting.size()) {
+        const ssize_t written = writeSome(m_waiting.constData() + m_waitingAt,
+                                          static_cast<std::size_t>(m_waiting.size() - m_waitingAt));
+        if (written < 0) {
+            const int error = errno;
+            m_waiting.clear();
+            m_waitingAt = 0;
+            if (!m_stopped) {
+                stop(systemReason(error));
+            }
+            break;
+        }
+        if (written == 0) {
+            if (!m_room) {
+                m_room = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Write);
+                QObject::connect(m_room.get(), &QSocketNotifier::activated, m_room.get(),
+                                 [this] { writeWaiting(); });
+            }
+            m_room->setEnabled(true);
+            return;
+        }
+        m_waitingAt += written;
+    }
+    if (m_waitingAt == m_waiting.size()) {
+        m_waiting.resize(0);
+        m_waitingAt = 0;
+    }
+    if (m_room) {
+        m_room->setEnabled(false);
+    }
+}
+
+ssize_t RecordFile::writeSome(const char* data, std::size_t size) const {
+    for (;;) {
+        const ssize_t written = m_kind == Kind::Socket
+                                    ? ::send(m_fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL)
+                                    : ::write(m_fd, data, size);
+        if (written >= 0 || errno != EINTR) {
+            return written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : written;
+        }
     }
 }
 

@@ -54,6 +54,8 @@ QString holderText(const serial::PortReport& report) {
             return {};
         case Holder::LockNoOne:
             return QStringLiteral("lock file %1, which names no process").arg(report.lockFile);
+        case Holder::NotAFile:
+            return QStringLiteral("%1, which is not a lock file").arg(report.lockFile);
         case Holder::Lock:
         case Holder::Flock:
         case Holder::OpenFile:

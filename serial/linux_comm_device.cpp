@@ -36,6 +36,25 @@ bool lineReady(int fd, short events) {
     return ::poll(&entry, 1, 0) > 0;
 }
 
+// What stands at a lock path instead of a lock file.
+QString fileType(mode_t type) {
+    switch (type) {
+        case S_IFIFO:
+            return QStringLiteral("一个命名管道（FIFO）");
+        case S_IFLNK:
+            return QStringLiteral("一个符号链接");
+        case S_IFDIR:
+            return QStringLiteral("一个目录");
+        case S_IFCHR:
+        case S_IFBLK:
+            return QStringLiteral("一个设备文件");
+        case S_IFSOCK:
+            return QStringLiteral("一个套接字");
+        default:
+            return QStringLiteral("一个特殊文件");
+    }
+}
+
 }  // namespace
 
 LinuxCommDevice::LinuxCommDevice(PortNumbering numbering, QObject* parent)
@@ -206,6 +225,10 @@ void LinuxCommDevice::checkLock(const QString& path, const QString& node) {
                                      "可删除此文件")
                           .arg(file)
                     : QStringLiteral("无法读取锁文件 %1（%2）").arg(file, lock.readError));
+        case uucp_lock::Lock::State::NotAFile:
+            failBusy(path, QStringLiteral("锁文件的位置 %1 上是%2，而不是锁文件；若确认没有程序在"
+                                          "使用该串口，可删除它")
+                               .arg(file, fileType(lock.type)));
     }
 }
 

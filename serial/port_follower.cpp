@@ -160,6 +160,8 @@ QString PortFollower::holder(std::int16_t port) {
             break;
         case PortReport::Holder::LockNoOne:
             return QStringLiteral("锁文件 %1（其中没有有效的进程号）").arg(report.lockFile);
+        case PortReport::Holder::NotAFile:
+            return QStringLiteral("锁文件的位置 %1 上的非普通文件").arg(report.lockFile);
         case PortReport::Holder::Lock:
         case PortReport::Holder::Flock:
         case PortReport::Holder::OpenFile:

@@ -116,6 +116,9 @@ PortReport reportPort(const QString& path, const QList<QSerialPortInfo>& ports) 
         report.pid = lock.pid;
     } else if (lock.state == uucp_lock::Lock::State::NamesNoOne) {
         report.holder = PortReport::Holder::LockNoOne;
+    } else if (lock.state == uucp_lock::Lock::State::NotAFile) {
+        report.holder = PortReport::Holder::NotAFile;
+        report.lockType = lock.type;
     } else if (const pid_t pid = flockHolder(report.node); pid > 0) {
         report.holder = PortReport::Holder::Flock;
         report.pid = pid;

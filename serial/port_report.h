@@ -21,6 +21,7 @@ struct PortReport {
         None,
         Lock,       // a live process's lock file: lockFile, pid
         LockNoOne,  // a lock file that names no process: lockFile
+        NotAFile,   // something other than a file at the lock path: lockFile, lockType
         Flock,      // an flock on the device: pid
         OpenFile,   // open in a process this user can see: pid
     };
@@ -35,6 +36,7 @@ struct PortReport {
     pid_t pid = 0;
     QString holderName;  // the holder's program name, when the system tells it
     QString lockFile;
+    mode_t lockType = 0;  // for NotAFile: S_IFIFO, S_IFLNK, S_IFDIR ...
     bool mayOpen = true;
     QString group;  // the group that owns the node, which grants access to it
 };

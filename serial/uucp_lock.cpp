@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/uucp_lock.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QFileInfo>
@@ -87,14 +90,56 @@ QString lockFilePath(const QString& devicePath) {
 }
 
 Lock readLock(const QString& file, const std::function<bool(pid_t)>& alive) {
-    QFile lock(file);
-    if (!lock.open(QIODevice::ReadOnly)) {
-        if (!lock.exists()) {
+    // Any user may plant something at a lock path. Only a regular file is opened, and the open
+    // neither follows a link nor waits: a FIFO put there between the look and the open would
+    // otherwise hold the program in open() until someone writes to it.
+    const QByteArray path = QFile::encodeName(file);
+    struct stat status {};
+    if (::lstat(path.constData(), &status) != 0) {
+        if (errno == ENOENT) {
             return {};
         }
-        return {Lock::State::NamesNoOne, 0, lock.errorString()};
+        return {Lock::State::NamesNoOne, 0, qt_error_string(errno)};
     }
-    const std::optional<pid_t> pid = pidFromContents(lock.read(kMaxLockSize));
+    if (!S_ISREG(status.st_mode)) {
+        return {Lock::State::NotAFile, 0, {}, status.st_mode & S_IFMT};
+    }
+    const int fd =
+        ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return {};
+        }
+        if (errno == ELOOP) {
+            return {Lock::State::NotAFile, 0, {}, S_IFLNK};
+        }
+        return {Lock::State::NamesNoOne, 0, qt_error_string(errno)};
+    }
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return {Lock::State::NotAFile, 0, {}, status.st_mode & S_IFMT};
+    }
+    QByteArray contents(kMaxLockSize, Qt::Uninitialized);
+    qsizetype size = 0;
+    int readError = 0;
+    while (size < contents.size()) {
+        const ssize_t got =
+            ::read(fd, contents.data() + size, static_cast<std::size_t>(contents.size() - size));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            readError = got < 0 ? errno : 0;
+            break;
+        }
+        size += got;
+    }
+    ::close(fd);
+    if (readError != 0) {
+        return {Lock::State::NamesNoOne, 0, qt_error_string(readError)};
+    }
+    contents.truncate(size);
+    const std::optional<pid_t> pid = pidFromContents(contents);
     if (!pid) {
         return {Lock::State::NamesNoOne, 0, {}};
     }

@@ -14,6 +14,8 @@
 // A lock whose process is alive holds the port. A lock whose process is gone is stale. A lock
 // that names no process (empty, unreadable, a PID of 0, negative or beyond any process) is
 // treated as held: it may belong to a program still writing it, and only the operator can tell.
+// So is anything but a regular file at the lock path (a FIFO, a symlink, a folder): any user may
+// put one there, and it is never read, since opening a FIFO to read it would wait for a writer.
 
 #include <sys/types.h>
 
@@ -41,10 +43,12 @@ struct Lock {
         Held,        // its process is alive
         Stale,       // its process is gone
         NamesNoOne,  // it names no process, or cannot be read
+        NotAFile,    // something other than a regular file stands at the lock path
     };
     State state = State::Free;
     pid_t pid = 0;      // for Held and Stale
     QString readError;  // for NamesNoOne: the system's reason when the file cannot be read
+    mode_t type = 0;    // for NotAFile: its type, S_IFIFO, S_IFLNK, S_IFDIR ...
 };
 
 // What the lock file at `file` says now; `alive` tells a live process from a dead one.

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QRandomGenerator>
 #include <QTest>
@@ -145,6 +147,22 @@ private Q_SLOTS:
             << QStringList{"--log", ""} << 2 << "--log needs a file name";
         QTest::newRow("log twice")
             << QStringList{"--log", "a", "--log", "b"} << 2 << "--log is given twice";
+        // A control character anywhere in a binding, a final newline included.
+        const struct {
+            const char* name;
+            const char* value;
+            const char* code;
+        } controls[] = {{"final newline", "COM1=/dev/null\n", "000A"},
+                        {"newline inside", "COM1=/dev/tty\nUSB0", "000A"},
+                        {"tab", "COM1=/dev/null\t", "0009"},
+                        {"escape", "COM1=/dev/\x1bttyS0", "001B"},
+                        {"newline in the number", "COM1\n=/dev/null", "000A"}};
+        for (const auto& control : controls) {
+            QTest::addRow("control character: %s", control.name)
+                << QStringList{"--port", QString::fromLatin1(control.value)} << 2
+                << QStringLiteral("holds a control character (U+%1)")
+                       .arg(QLatin1String(control.code));
+        }
         QTest::newRow("stray argument") << QStringList{"COM1"} << 2 << "unexpected argument";
         // Every number outside the list gets the same answer, however it is written; none may
         // wrap around into the list.
@@ -185,6 +203,10 @@ private Q_SLOTS:
                                  << "COM1  /dev/ttyUSB0  USB serial, made by Maker, serial number "
                                     "A1  /dev/serial/by-id/usb-Maker_USB_serial_A1-if00-port0  "
                                     "free  you may open it";
+        QTest::newRow("adapter at COM4, the last of the list")
+            << 4 << adapter
+            << "COM4  /dev/ttyUSB0  USB serial, made by Maker, serial number "
+               "A1  /dev/serial/by-id/usb-Maker_USB_serial_A1-if00-port0  free  you may open it";
         serial::PortReport beyond = adapter;
         beyond.description.clear();
         beyond.manufacturer.clear();
@@ -208,6 +230,18 @@ private Q_SLOTS:
             << "COM2  /home/me/board -> /dev/ttyACM0  busy: locked by process 4242 (minicom) in "
                "/var/lock/LCK..ttyACM0  no permission: join group dialout (sudo usermod -aG "
                "dialout \"$USER\", then log in again)";
+        serial::PortReport fifo = adapter;
+        fifo.description.clear();
+        fifo.manufacturer.clear();
+        fifo.serialNumber.clear();
+        fifo.byIdName.clear();
+        fifo.holder = serial::PortReport::Holder::NotAFile;
+        fifo.lockFile = "/var/lock/LCK..ttyUSB0";
+        fifo.lockType = S_IFIFO;
+        QTest::newRow("a FIFO at the lock path")
+            << 3 << fifo
+            << "COM3  /dev/ttyUSB0  busy: /var/lock/LCK..ttyUSB0 is a FIFO, not a lock file; "
+               "remove it if no program uses the port  you may open it";
         serial::PortReport missing;
         missing.path = "/dev/ttyUSB7";
         QTest::newRow("missing") << 3 << missing << "COM3  /dev/ttyUSB7  no such device";
@@ -219,6 +253,27 @@ private Q_SLOTS:
         QFETCH(serial::PortReport, report);
         QFETCH(QString, line);
         QCOMPARE(app::portLine(number, report), line);
+    }
+
+    // Every port of the machine is listed, past COM4 too: one line each, in COM order.
+    void portListHasEveryMachinePort() {
+        const QStringList machine{"/dev/ttyS3", "/dev/ttyS0", "/dev/ttyS4", "/dev/ttyS1",
+                                  "/dev/ttyS2"};
+        const QString list =
+            app::portList(serial::PortNumbering(), machine, [](const QString& path) {
+                serial::PortReport report;
+                report.node = path;
+                return report;
+            });
+        const QStringList lines = list.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 5);
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY2(
+                lines[i].startsWith(QStringLiteral("COM%1  /dev/ttyS%2  free").arg(i + 1).arg(i)),
+                qPrintable(list));
+        }
+        QVERIFY2(lines[4].startsWith(u"COM5  /dev/ttyS4  free"), qPrintable(list));
+        QVERIFY2(lines[4].contains(u"not in the port list"), qPrintable(list));
     }
 
     // Random argument lists from the words the parser knows and some it does not: it exits 0

@@ -51,6 +51,8 @@ private Q_SLOTS:
         row("lone last digit", "A0 01 03 A4 5",
             "只转换了前 4 字节：末尾的 “5” 只有一位数字，凑不成一个字节\n"
             "4 字节：A0 01 03 A4 — 第一路 打开，校验和正确");
+        row("lone zero after a byte", "A0 0",
+            "只转换了前 1 字节：末尾的 “0” 只有一位数字，凑不成一个字节\n1 字节：A0 — 未知的帧");
         row("tab shown by its code", "A0\t01",
             "只转换了前 1 字节：第 2 对 “<U+0009>0” 不是十六进制数\n1 字节：A0 — 未知的帧");
         row("ideographic space shown by its code", QStringLiteral("A0\u300001"),

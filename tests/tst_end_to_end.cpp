@@ -17,12 +17,14 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <memory>
 
@@ -74,6 +76,13 @@ bool lockedBy(const QString& path, qint64 pid) {
         QFile file(name);
         return file.open(QIODevice::ReadOnly) && file.readLine().trimmed().toLongLong() == pid;
     });
+}
+
+// Where in the kernel process `pid` waits now ("pipe_write", "anon_pipe_write"); "0" while it
+// runs.
+QString waitChannel(pid_t pid) {
+    QFile file(QStringLiteral("/proc/%1/wchan").arg(pid));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
 }
 
 QStringList recordLines(const QString& path) {
@@ -359,6 +368,8 @@ private Q_SLOTS:
         QTest::newRow("bound, locked") << "locked";
         QTest::newRow("bound, flock") << "flock";
         QTest::newRow("bound, no permission") << "no permission";
+        QTest::newRow("bound, lock names no process") << "lock names no process";
+        QTest::newRow("bound, FIFO planted at the lock path") << "fifo";
     }
 
     void listPorts() {
@@ -374,6 +385,12 @@ private Q_SLOTS:
             QStringLiteral("COM2  %1  busy: open in process %2").arg(path).arg(::getpid());
         QProcess holder;
         std::unique_ptr<QFile> lock;
+        // Whatever happens, the lock folder is left as it was.
+        const auto removeLock = qScopeGuard([&] {
+            if (lock) {
+                lock->remove();
+            }
+        });
         int fd = -1;
         if (scene == u"locked") {
             holder.start(QStringLiteral("sleep"), {QStringLiteral("600")});
@@ -386,6 +403,24 @@ private Q_SLOTS:
                            .arg(path)
                            .arg(holder.processId())
                            .arg(lock->fileName());
+        } else if (scene == u"lock names no process") {
+            lock = std::make_unique<QFile>(serial::uucp_lock::lockFilePath(path));
+            QVERIFY(lock->open(QIODevice::NewOnly));
+            lock->write("lock\n");
+            lock->close();
+            expected = QStringLiteral("COM2  %1  busy: lock file %2 names no process")
+                           .arg(path, lock->fileName());
+        } else if (scene == u"fifo") {
+            // Any user may plant one; opening it to read would wait for a writer.
+            if (!support::canRunUnprivileged()) {
+                QSKIP("running as root without setpriv: no way to run as another user");
+            }
+            lock = std::make_unique<QFile>(serial::uucp_lock::lockFilePath(path));
+            const support::ProgramRun planted = support::runUnprivileged(
+                QStandardPaths::findExecutable(QStringLiteral("mkfifo")), {lock->fileName()});
+            QVERIFY2(planted.finished && planted.exitCode == 0, qPrintable(planted.errors));
+            expected = QStringLiteral("COM2  %1  busy: %2 is a FIFO, not a lock file")
+                           .arg(path, lock->fileName());
         } else if (scene == u"flock") {
             fd = ::open(qPrintable(path), O_RDWR | O_NOCTTY | O_NONBLOCK);
             QVERIFY(fd >= 0);
@@ -414,8 +449,7 @@ private Q_SLOTS:
         if (fd >= 0) {
             ::close(fd);
         }
-        if (lock) {
-            lock->remove();
+        if (holder.state() != QProcess::NotRunning) {
             holder.kill();
             holder.waitForFinished();
         }
@@ -553,6 +587,152 @@ private Q_SLOTS:
                  qPrintable(support::lockFilesFor(path).join(u", ")));
     }
 
+    // Wherever the program could be made to wait by another user or a stalled reader, a stop
+    // signal still ends it within a few seconds, with status 0 and no lock left: a FIFO planted
+    // at the port's lock path (the start-up box says the port is busy), a record into a pipe
+    // that is never read during a flood (its reader gets whole lines), standard error into a
+    // full pipe, and standard output and error closed (it must not take a message for a stop
+    // signal and end by itself). A record on a FIFO nobody reads ends it at once, status 2.
+    void stopWhereItCouldWait_data() {
+        QTest::addColumn<QString>("scene");
+        for (const char* scene :
+             {"fifo at the lock path", "record into a stalled pipe", "standard error stalled",
+              "standard streams closed", "record on a fifo nobody reads"}) {
+            QTest::newRow(scene) << QString::fromLatin1(scene);
+        }
+    }
+
+    void stopWhereItCouldWait() {
+        QFETCH(QString, scene);
+        const sim::PseudoTerminal terminal;
+        const QTemporaryDir folder;
+        const QString fifo = folder.filePath(QStringLiteral("fifo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QString port = terminal.slavePath();
+        const QString missing = folder.filePath(QStringLiteral("ttyUSB9"));
+        const QString lockFile = serial::uucp_lock::lockFilePath(port);
+        QStringList arguments;
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+        program.setProcessEnvironment(environment);
+        // The test's end of the FIFO, read only once the program has ended.
+        int reader = -1;
+        bool planted = false;
+        const auto cleanUp = qScopeGuard([&] {
+            if (reader >= 0) {
+                ::close(reader);
+            }
+            // Whatever happened, no FIFO is left where every program looks for a lock.
+            if (planted) {
+                QFile::remove(lockFile);
+            }
+        });
+        if (scene == u"fifo at the lock path") {
+            if (!support::canRunUnprivileged()) {
+                QSKIP("running as root without setpriv: no way to plant it as another user");
+            }
+            const support::ProgramRun mkfifo = support::runUnprivileged(
+                QStandardPaths::findExecutable(QStringLiteral("mkfifo")), {lockFile});
+            planted = mkfifo.finished && mkfifo.exitCode == 0;
+            QVERIFY2(planted, qPrintable(mkfifo.errors));
+        } else if (scene == u"record into a stalled pipe") {
+            reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+            QVERIFY(reader >= 0);
+            program.setStandardOutputFile(fifo);
+            arguments << "--log"
+                      << "-";
+        } else if (scene == u"standard error stalled") {
+            reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+            QVERIFY(reader >= 0);
+            const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+            const QByteArray page(4096, 'x');
+            while (::write(writer, page.constData(), page.size()) > 0) {
+            }
+            ::close(writer);
+            program.setStandardErrorFile(fifo);
+            // A missing device, so that the program has something to say on standard error.
+            port = missing;
+        } else if (scene == u"standard streams closed") {
+            port = missing;
+        } else {
+            arguments << "--log" << fifo;
+        }
+        arguments << "--port"
+                  << "COM1=" + port;
+        if (scene == u"standard streams closed") {
+            program.start(QStringLiteral("sh"),
+                          QStringList{"-c", "exec \"$0\" \"$@\" >&- 2>&-", kProgram} + arguments);
+        } else {
+            program.start(kProgram, arguments);
+        }
+        QVERIFY(program.waitForStarted());
+        const auto pid = static_cast<pid_t>(program.processId());
+        QString errors;
+        const auto said = [&](const QString& text) {
+            errors += QString::fromLocal8Bit(program.readAllStandardError());
+            return errors.contains(text);
+        };
+
+        if (scene == u"record on a fifo nobody reads") {
+            QVERIFY2(program.waitForFinished(8000), "the program waited for a reader");
+            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(program.exitCode(), 2);
+            QVERIFY2(said(QStringLiteral("it is a FIFO that no program is reading")),
+                     qPrintable(errors));
+            return;
+        }
+        QTimer flood;
+        qint64 flooded = 0;
+        if (scene == u"fifo at the lock path") {
+            QTRY_VERIFY_WITH_TIMEOUT(said(QStringLiteral("命名管道")), 20000);
+        } else if (scene == u"record into a stalled pipe") {
+            const QByteArray chunk(4096, 'U');
+            connect(&flood, &QTimer::timeout, this, [&] {
+                const ssize_t written =
+                    ::write(terminal.masterDescriptor(), chunk.constData(), chunk.size());
+                flooded += std::max<ssize_t>(written, 0);
+            });
+            flood.start(1);
+            // A program held in a write stops reading, and the flood stops with it.
+            QTRY_VERIFY_WITH_TIMEOUT(
+                flooded >= 1024 * 1024 || waitChannel(pid).endsWith(u"pipe_write"), 60000);
+        } else if (scene == u"standard error stalled") {
+            QTRY_VERIFY_WITH_TIMEOUT(waitChannel(pid).endsWith(u"pipe_write"), 20000);
+        } else {
+            QVERIFY2(!program.waitForFinished(4000), "the program ended by itself");
+        }
+
+        QCOMPARE(::kill(pid, SIGTERM), 0);
+        QVERIFY2(program.waitForFinished(5000), "the program did not end on the signal");
+        flood.stop();
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        if (scene == u"fifo at the lock path") {
+            // Someone else's FIFO is left as it was, and no lock of the program's took its place.
+            QVERIFY(QFileInfo(lockFile).exists() && !QFileInfo(lockFile).isFile());
+        }
+        // With the FIFO in place no lock was taken; otherwise none is left.
+        QVERIFY2(planted || support::lockFilesFor(port).isEmpty(),
+                 qPrintable(support::lockFilesFor(port).join(u", ")));
+        if (scene == u"record into a stalled pipe") {
+            QByteArray record;
+            std::array<char, 65536> buffer{};
+            for (ssize_t n = 0; (n = ::read(reader, buffer.data(), buffer.size())) > 0;) {
+                record.append(buffer.data(), n);
+            }
+            QStringList lines = QString::fromUtf8(record).split(u'\n');
+            // A program ended while its reader was not reading may have written its last line
+            // in part.
+            lines.removeLast();
+            QVERIFY(!lines.isEmpty());
+            for (const QString& line : lines) {
+                QVERIFY2(isWholeRecordLine(line), qPrintable(line.left(200)));
+            }
+        }
+    }
+
     // A port that cannot be opened is described in full on standard error too (the box says
     // only that it failed): one line, with the path and the reason.
     void openErrorsOnStandardError_data() {
@@ -633,6 +813,95 @@ private Q_SLOTS:
                               "sent\tCOM1\t" + device + "\tA0 01 03 A4\tA0 01 03 A4",
                               "received\tCOM1\t" + device + "\t\tA0 01 03 A4",
                               "closed\tCOM1\t" + device + "\t\t"}));
+    }
+
+    // The record on standard output, into a pipe the test does not read until the end, while
+    // the operator clicks and the board answers each click with its echo and a flood: the lines
+    // wait for the reader instead of holding the window, and every one arrives whole and in
+    // order. A click discards what waits unread, as the window does, so only the echoes and the
+    // flood after the last click are sure to be whole.
+    void slowRecordReaderLosesNothing() {
+        if (!haveDisplay()) {
+            QSKIP("no virtual display");
+        }
+        const QString fifo = m_runtime.filePath(QStringLiteral("slow-record"));
+        QFile::remove(fifo);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        const auto closeReader = qScopeGuard([reader] { ::close(reader); });
+        QByteArray record;
+        // The bytes of the received lines read so far, in order.
+        const auto receivedBytes = [&] {
+            std::array<char, 65536> buffer{};
+            for (ssize_t n = 0; (n = ::read(reader, buffer.data(), buffer.size())) > 0;) {
+                record.append(buffer.data(), n);
+            }
+            QByteArray bytes;
+            for (const QByteArray& line : record.split('\n')) {
+                if (line.split('\t').value(1) == "received") {
+                    bytes += QByteArray::fromHex(line.split('\t').value(5));
+                }
+            }
+            return bytes;
+        };
+        const QByteArray echo = QByteArray::fromHex("A00103A4");
+        // About 200 KiB of record each, three times what the pipe holds; all three stay well
+        // below the 1 MiB the record keeps for a slow reader.
+        const QByteArray flood(64 * 1024, 'U');
+        // The flood after the last echo, once the record holds it all.
+        const auto lastFlood = [&] {
+            const QByteArray bytes = receivedBytes();
+            const qsizetype at = bytes.lastIndexOf(echo);
+            return at < 0 ? QByteArray() : bytes.mid(at + echo.size());
+        };
+
+        sim::PseudoTerminal terminal;
+        sim::RelayBoardSim board(terminal);
+        QSignalSpy accepted(&board, &sim::RelayBoardSim::frameAccepted);
+        Program program;
+        program.process.setStandardOutputFile(fifo);
+        start(program, terminal, {"--log", "-"});
+        showWindow(program, terminal);
+
+        constexpr int kClicks = 3;
+        for (int click = 0; click < kClicks; ++click) {
+            this->click(program, Control::on1);
+            QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), click + 1, 10000);
+            // Behind the echo on the line; the program must read it to take the whole flood.
+            qint64 sent = 0;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                [&] {
+                    const ssize_t written =
+                        ::write(terminal.masterDescriptor(), flood.constData() + sent,
+                                static_cast<std::size_t>(flood.size() - sent));
+                    sent += std::max<ssize_t>(written, 0);
+                    return sent == flood.size();
+                }(),
+                20000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(lastFlood().size(), flood.size(), 30000);
+        QCOMPARE(lastFlood(), flood);
+        stop(program);
+        receivedBytes();
+
+        QList<QByteArray> lines = record.split('\n');
+        QCOMPARE(lines.takeLast(), QByteArray());
+        int sentLines = 0;
+        QByteArray answers;
+        for (const QByteArray& line : std::as_const(lines)) {
+            QVERIFY2(isWholeRecordLine(QString::fromUtf8(line)), line.left(200).constData());
+            const QList<QByteArray> fields = line.split('\t');
+            if (fields[1] == "sent") {
+                ++sentLines;
+            } else if (fields[1] == "received") {
+                answers += QByteArray::fromHex(fields[5]).replace('U', QByteArray());
+                // An echo comes after the line of the frame it answers.
+                QVERIFY(answers.count(echo) <= sentLines);
+            }
+        }
+        QCOMPARE(sentLines, kClicks);
+        QCOMPARE(answers, echo.repeated(kClicks));
     }
 
     // With --reconnect, COM1 bound to a link: the board hangs up and the link goes, then a new

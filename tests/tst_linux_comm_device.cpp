@@ -803,18 +803,26 @@ private Q_SLOTS:
     // Another program's lock, in each format serial programs write: a live holder makes the port
     // busy and its lock stays as it was; the lock of a holder that is gone is removed and the
     // port opens under our own lock.
+    // A holder owned by root, met by an opener held to permissions, refuses its signal (EPERM)
+    // yet is alive.
     void foreignLock_data() {
         QTest::addColumn<QString>("format");
         QTest::addColumn<bool>("live");
+        QTest::addColumn<bool>("unprivileged");
         for (const char* format : {"ascii", "ascii with names", "qt", "binary"}) {
-            QTest::addRow("%s, live", format) << QString::fromLatin1(format) << true;
-            QTest::addRow("%s, dead", format) << QString::fromLatin1(format) << false;
+            QTest::addRow("%s, live", format) << QString::fromLatin1(format) << true << false;
+            QTest::addRow("%s, dead", format) << QString::fromLatin1(format) << false << false;
         }
+        QTest::newRow("ascii, live, another user opens") << "ascii" << true << true;
     }
 
     void foreignLock() {
         QFETCH(QString, format);
         QFETCH(bool, live);
+        QFETCH(bool, unprivileged);
+        if (unprivileged && (::geteuid() != 0 || !support::canRunUnprivileged())) {
+            QSKIP("needs root, to hold the lock, and setpriv, to open as another user");
+        }
         auto line = makeLine();
         QProcess holder;
         qint64 pid = support::deadPid();
@@ -827,6 +835,18 @@ private Q_SLOTS:
         const ForeignLock lock(file, lockContents(format, pid));
         QVERIFY2(lock.written(), qPrintable(file));
 
+        if (unprivileged) {
+            const OpenerResult result = openInChild(line->path(), true);
+            holder.kill();
+            QVERIFY(holder.waitForFinished(kLongWaitMs));
+            QVERIFY2(result.ran, qPrintable(result.failure));
+            QCOMPARE(result.number, comm_error::kPortAlreadyOpen);
+            QVERIFY2(result.description.contains(
+                         QStringLiteral("锁文件 %1 属于正在运行的进程 %2").arg(file).arg(pid)),
+                     qPrintable(result.description));
+            QCOMPARE(lock.contents(), lockContents(format, pid));
+            return;
+        }
         LinuxCommDevice device(line->numbering());
         device.CommPort(kBoundPort);
         const auto error = errorOf([&] { device.PortOpen(true); });
@@ -846,6 +866,30 @@ private Q_SLOTS:
             device.PortOpen(false);
             QVERIFY(!QFile::exists(file));
         }
+    }
+
+    // Any user may put a FIFO where the lock goes. The port is busy, the message says what stands
+    // there, and the open does not wait for a writer to the FIFO (it runs in another process, so
+    // that a wait fails the test instead of hanging it).
+    void fifoAtTheLockPath() {
+        if (!support::canRunUnprivileged()) {
+            QSKIP("running as root without setpriv: no way to plant the FIFO as another user");
+        }
+        auto line = makeLine();
+        const QString file = serial::uucp_lock::lockFilePath(line->path());
+        const support::ProgramRun planted = support::runUnprivileged(
+            QStandardPaths::findExecutable(QStringLiteral("mkfifo")), {file});
+        QVERIFY2(planted.finished && planted.exitCode == 0, qPrintable(planted.errors));
+        const struct Remove {
+            QString file;
+            ~Remove() { QFile::remove(file); }
+        } remove{file};
+        const OpenerResult result = openInChild(line->path(), false);
+        QVERIFY2(result.ran, qPrintable(u"the open did not end: " + result.failure));
+        QCOMPARE(result.number, comm_error::kPortAlreadyOpen);
+        QVERIFY2(result.description.contains(file) && result.description.contains(u"命名管道"),
+                 qPrintable(result.description));
+        QCOMPARE(QFileInfo(file).isFile(), false);
     }
 
     // Two copies of the program reaching one device by two names, a symlink and the node, share

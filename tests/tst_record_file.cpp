@@ -3,10 +3,13 @@
 // write per event, files that cannot be opened, and writes that fail (a full device, a removed
 // file, a short write) stopping the record with one message.
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -219,12 +222,19 @@ private Q_SLOTS:
                                         << "No such file or directory";
         QTest::newRow("a folder") << "."
                                   << "Is a directory";
+        // Opening it for writing would wait for a reader.
+        QTest::newRow("a FIFO nobody reads") << "fifo"
+                                             << "it is a FIFO that no program is reading";
     }
 
     void cannotOpen() {
         QFETCH(QString, path);
         QFETCH(QString, reason);
         const QString full = m_dir.filePath(path);
+        if (path == u"fifo") {
+            QFile::remove(full);
+            QCOMPARE(::mkfifo(QFile::encodeName(full).constData(), 0644), 0);
+        }
         QString error;
         QVERIFY(!app::RecordFile::open(full, error));
         QVERIFY2(error.contains(full) && error.contains(reason), qPrintable(error));
@@ -238,8 +248,9 @@ private Q_SLOTS:
                                      << "No space left on device";
         QTest::newRow("removed file") << "removed"
                                       << "the file was removed";
+        // The disk fills up within a line: what fitted of it is taken back.
         QTest::newRow("short write") << "short"
-                                     << "only 100 of";
+                                     << "File too large";
     }
 
     void failingWrites() {
@@ -253,6 +264,7 @@ private Q_SLOTS:
         QVERIFY(record);
         record->portOpened(1, QStringLiteral("9600,N,8,1"));
         QVERIFY(!record->stopped() || kind == u"full");
+        const qint64 whole = QFileInfo(path).size();
         rlimit oldLimit{};
         ::getrlimit(RLIMIT_FSIZE, &oldLimit);
         if (kind == u"removed") {
@@ -269,14 +281,94 @@ private Q_SLOTS:
         std::signal(SIGXFSZ, SIG_DFL);
 
         QVERIFY(record->stopped());
+        if (kind == u"short") {
+            QCOMPARE(QFileInfo(path).size(), whole);
+            QVERIFY(fileLines(path).constLast().isEmpty());
+        }
         const QString failure = record->takeFailure();
         QVERIFY2(failure.contains(path) && failure.contains(reason), qPrintable(failure));
         QVERIFY(record->takeFailure().isEmpty());
         if (kind == u"short") {
-            const qint64 size = QFileInfo(path).size();
             record->portClosed(1);
-            QCOMPARE(QFileInfo(path).size(), size);
+            QCOMPARE(QFileInfo(path).size(), whole);
             QVERIFY(record->takeFailure().isEmpty());
+        }
+    }
+
+    // A reader that does not keep up (a pager left unscrolled) never makes the record wait: what
+    // it has not taken waits and follows, in order and in whole lines, as it reads. Once it falls
+    // a whole buffer behind, the record stops, says how many lines were not written, and the
+    // reader still gets only whole lines.
+    void slowReader() {
+        const QString fifo = m_dir.filePath(QStringLiteral("slow-reader"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        const struct Close {
+            int fd;
+            ~Close() { ::close(fd); }
+        } closeReader{reader};
+        QByteArray got;
+        const auto read = [&] {
+            QCoreApplication::processEvents();
+            std::array<char, 65536> buffer{};
+            for (ssize_t n = 0; (n = ::read(reader, buffer.data(), buffer.size())) > 0;) {
+                got.append(buffer.data(), n);
+            }
+            return got;
+        };
+        const auto record = openRecord(fifo);
+        QVERIFY(record);
+        // Replies of about 3 KiB a line, each numbered, and a command sent after every tenth,
+        // while the reader takes what it can now and then: in all many more than the FIFO holds,
+        // far fewer than the buffer. Every line arrives, whole and in order.
+        const std::vector<std::uint8_t> bytes(1000, 0x33);
+        constexpr int kSome = 100;
+        QStringList expected;
+        for (int i = 0; i < kSome; ++i) {
+            auto numbered = bytes;
+            numbered.front() = static_cast<std::uint8_t>(i);
+            record->bytesReceived(numbered);
+            expected << u"received\t" + QString::number(i, 16).rightJustified(2, u'0').toUpper();
+            if (i % 10 == 9) {
+                record->frameWritten(QStringLiteral("A0 01 03 A4"), kFrame);
+                expected << QStringLiteral("sent");
+            }
+            // Every 30 lines, about 90 KiB, more than the FIFO holds: some wait each time.
+            if (i % 30 == 29) {
+                read();
+            }
+        }
+        QVERIFY(!record->stopped());
+        QTRY_COMPARE(read().count('\n'), expected.size());
+        QVERIFY(got.endsWith('\n'));
+        const QList<QByteArray> lines = got.split('\n');
+        for (qsizetype i = 0; i < expected.size(); ++i) {
+            const QString event = QString::fromUtf8(lines[i]).section(u'\t', 1, 1);
+            const QString first = QString::fromUtf8(lines[i]).section(u'\t', 5).left(2);
+            const QString seen = event == u"sent" ? event : event + u'\t' + first;
+            QCOMPARE(seen, expected[i]);
+            QCOMPARE(lines[i].count('\t'), 5);
+        }
+
+        got.clear();
+        int recorded = 0;
+        while (!record->stopped() && recorded < 2 * app::RecordFile::kMaxWaiting / 3000) {
+            record->bytesReceived(bytes);
+            ++recorded;
+        }
+        QVERIFY(record->stopped());
+        const QString failure = record->takeFailure();
+        static const QRegularExpression lost(QStringLiteral("and (\\d+) lines were not written"));
+        const QRegularExpressionMatch match = lost.match(failure);
+        QVERIFY2(match.hasMatch() && failure.contains(fifo), qPrintable(failure));
+        QTRY_VERIFY(read().endsWith('\n'));
+        const QList<QByteArray> rest = read().split('\n');
+        QCOMPARE(rest.size() - 1 + match.captured(1).toInt(), recorded);
+        const QByteArray field = QByteArray("\t") + QByteArray("33 ").repeated(1000).chopped(1);
+        for (qsizetype i = 0; i + 1 < rest.size(); ++i) {
+            QVERIFY2(rest[i].endsWith(field) && rest[i].count('\t') == 5,
+                     qPrintable(QStringLiteral("line %1 is not whole").arg(i)));
         }
     }
 };

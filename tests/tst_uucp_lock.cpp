@@ -2,6 +2,7 @@
 // Reading other programs' lock files: every format in use, live and dead holders, and files that
 // name no process.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -56,6 +57,8 @@ private Q_SLOTS:
         QTest::newRow("negative, ascii") << QByteArray("       -42\n") << 0;
         QTest::newRow("negative, binary") << binaryPid(-42) << 0;
         QTest::newRow("past pid_t") << QByteArray("2147483648\n") << 0;
+        // One digit more than the largest PID, not the largest PID.
+        QTest::newRow("largest pid and one digit") << QByteArray("21474836470\n") << 0;
         QTest::newRow("huge") << QByteArray("99999999999999999999999999\n") << 0;
         QTest::newRow("five bytes, not binary") << QByteArray("\x01\x02\x03\x04\x05", 5) << 0;
     }
@@ -125,6 +128,41 @@ private Q_SLOTS:
         QCOMPARE(int(lock.state), state);
         QCOMPARE(int(lock.pid), pid);
         QCOMPARE(QFile(path).size(), contents.size());
+    }
+
+    // Anything but a regular file at the lock path counts as held and is not read: a FIFO (which
+    // an open for reading would wait on until someone writes), a symlink, even to a live lock,
+    // a folder.
+    void notAFile_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("type");
+        QTest::newRow("fifo") << "fifo" << int(S_IFIFO);
+        QTest::newRow("symlink to a live lock") << "symlink" << int(S_IFLNK);
+        QTest::newRow("folder") << "folder" << int(S_IFDIR);
+    }
+
+    void notAFile() {
+        QFETCH(QString, kind);
+        QFETCH(int, type);
+        const QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("LCK..ttyUSB0"));
+        const QByteArray name = QFile::encodeName(path);
+        if (kind == u"fifo") {
+            QCOMPARE(::mkfifo(name.constData(), 0644), 0);
+        } else if (kind == u"symlink") {
+            const QString target = folder.filePath(QStringLiteral("lock"));
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(asciiPid(::getpid()));
+            file.close();
+            QVERIFY(QFile::link(target, path));
+        } else {
+            QCOMPARE(::mkdir(name.constData(), 0755), 0);
+        }
+        const uucp_lock::Lock lock = uucp_lock::readLock(path);
+        QCOMPARE(int(lock.state), int(State::NotAFile));
+        QCOMPARE(int(lock.type), type);
+        QCOMPARE(int(lock.pid), 0);
     }
 
     void noFileIsFree() {
