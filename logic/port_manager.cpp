@@ -39,40 +39,29 @@ QString PortManager::probeMessage(const CommError& error) {
     }
 }
 
-bool PortManager::probeSkipped(std::int16_t port) {
-    return port == m_selectedPort && m_toolkit.caption(Control::Command1) != kClosedCaption;
-}
-
 bool PortManager::ProbePort(std::int16_t port) {
-    if (probeSkipped(port)) {
-        return false;
-    }
-    try {
-        probeSteps(port);
-        return true;
-    } catch (const CommError& error) {
-        showError(probeMessage(error));
-        return false;
-    }
+    return probe(port, Waiting::Never);
 }
 
 bool PortManager::probeOrWait(std::int16_t port, bool quietly) {
-    if (m_watch == nullptr) {
-        return ProbePort(port);
-    }
-    if (probeSkipped(port)) {
+    return probe(port, quietly ? Waiting::Quietly : Waiting::AfterTheMessage);
+}
+
+bool PortManager::probe(std::int16_t port, Waiting waiting) {
+    if (port == m_selectedPort && m_toolkit.caption(Control::Command1) != kClosedCaption) {
         return false;
     }
     try {
         probeSteps(port);
         return true;
     } catch (const CommError& error) {
-        const bool awaited = error.number() == comm_error::kPortNotFound ||
-                             error.number() == comm_error::kPortAlreadyOpen;
+        const bool awaited = waiting != Waiting::Never && m_watch != nullptr &&
+                             (error.number() == comm_error::kPortNotFound ||
+                              error.number() == comm_error::kPortAlreadyOpen);
         if (awaited) {
             beginWaiting(port, waitNote(port, error));
         }
-        if (!awaited || !quietly) {
+        if (!awaited || waiting != Waiting::Quietly) {
             showError(probeMessage(error));
         }
         return false;

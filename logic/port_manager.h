@@ -90,8 +90,6 @@ private:
     void openOrReport(std::int16_t port);
     // A message box about an error, recorded first.
     void showError(const QString& message);
-    // ProbePort's first step: the selected port, unless shown closed, is not probed.
-    bool probeSkipped(std::int16_t port);
     // ProbePort's device steps; a failure propagates.
     void probeSteps(std::int16_t port);
     // The message ProbePort shows for a failed probe.
@@ -99,6 +97,11 @@ private:
     // ProbePort for start-up and port changes: with a watch, a missing or busy port is also
     // waited for, and `quietly` without its message.
     bool probeOrWait(std::int16_t port, bool quietly);
+    // Whether a failed probe of a missing or busy port starts waiting for it (with a watch), and
+    // whether its message is shown then.
+    enum class Waiting { Never, AfterTheMessage, Quietly };
+    // The one body of ProbePort and probeOrWait.
+    bool probe(std::int16_t port, Waiting waiting);
     // After an open: keeps `port` on its device, and ends any waiting.
     void followOpened(std::int16_t port);
     void beginWaiting(std::int16_t port, const QString& note);
