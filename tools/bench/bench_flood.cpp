@@ -210,6 +210,15 @@ int main(int argc, char** argv) {
     if (record) {
         record->setDevicePaths(device.portInfo().devicePath);
     }
+    // A port that cannot be opened would stop the window's start-up in a message box that nobody
+    // here answers: the run fails instead.
+    try {
+        device.CommPort(1);
+        device.PortOpen(true);
+        device.PortOpen(false);
+    } catch (const logic::CommError& error) {
+        return fail(qPrintable(error.description()));
+    }
     ui::MainWindow window(device, device.portInfo(), record ? *record : logic::noTrafficRecord());
     window.load();
     window.show();
