@@ -281,9 +281,18 @@ private Q_SLOTS:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         window.setProcessEnvironment(environment);
-        window.start(kWindowProgram, {"--port", "COM1=" + terminal.slavePath()});
+        // The window's start-up probes the port before it opens it, letting the lock go between
+        // the two: the record's "opened" line says the port is held for good.
+        const QTemporaryDir folder;
+        const QString record = folder.filePath(QStringLiteral("record"));
+        window.start(kWindowProgram, {"--port", "COM1=" + terminal.slavePath(), "--log", record});
         QVERIFY(window.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(!support::lockFilesFor(terminal.slavePath()).isEmpty(), 20000);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                QFile file(record);
+                return file.open(QIODevice::ReadOnly) && file.readAll().contains("\topened\t");
+            },
+            20000));
         const Run run = runRelay({"--port", terminal.slavePath(), "1", "on"});
         const qint64 holder = window.processId();
         ::kill(static_cast<pid_t>(holder), SIGTERM);
