@@ -183,8 +183,9 @@ void Runner::stop(int status) {
 
 bool Runner::open() {
     m_device.CommPort(m_port);
-    // Each reply is read as it comes: the run waits on it.
+    // Each reply is read as it comes, and handed over from within the read: the run waits on it.
     m_device.setReadPeriod(0);
+    m_device.setRaiseAtOnce(true);
     try {
         m_device.Settings(kSettings);
         m_device.PortOpen(true);

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QScopedValueRollback>
 #include <algorithm>
 #include <cerrno>
 
@@ -29,10 +30,10 @@ QString comLabel(std::int16_t port) {
     return QStringLiteral("COM%1").arg(port);
 }
 
-// True when a write (POLLOUT) or a read (POLLIN) of `fd` would not block: the line has room or
-// bytes wait, or it has hung up, which the write or read then reports.
-bool lineReady(int fd, short events) {
-    pollfd entry{fd, events, 0};
+// True when a read of `fd` would not block: bytes wait, or the line has hung up, which the read
+// then reports.
+bool lineReadable(int fd) {
+    pollfd entry{fd, POLLIN, 0};
     return ::poll(&entry, 1, 0) > 0;
 }
 
@@ -342,20 +343,42 @@ void LinuxCommDevice::Output(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) {
         return;
     }
-    const auto size = static_cast<qint64>(bytes.size());
-    if (m_port.write(reinterpret_cast<const char*>(bytes.data()), size) != size) {
+    const auto* data = reinterpret_cast<const char*>(bytes.data());
+    auto size = static_cast<qint64>(bytes.size());
+    // The line takes what it has room for at once, unless bytes of an earlier Output still wait
+    // in Qt's buffer, ahead of these. The rest waits there and Qt writes it as soon as the line
+    // has room: a line that takes no more for now is not a line gone.
+    if (m_port.bytesToWrite() == 0) {
+        const qint64 written = writeToLine(data, size);
+        if (written < 0) {
+            losePort();
+            fail(comm_error::kPortLost, m_lossDescription);
+        }
+        data += written;
+        size -= written;
+    }
+    if (size > 0 && m_port.write(data, size) != size) {
         fail(comm_error::kWriteFailed,
              QStringLiteral("向串口 %1 写入数据失败：%2。").arg(m_openPath, m_port.errorString()));
     }
-    // Qt reports a full line as a resource error, the same error as a line gone; pushing only
-    // when the line has room keeps the one from passing for the other. Bytes the line cannot
-    // take now go out as soon as it can.
-    if (lineReady(m_port.handle(), POLLOUT)) {
-        m_port.flush();
+}
+
+qint64 LinuxCommDevice::writeToLine(const char* data, qint64 size) {
+    // The port is open non-blocking: a full line takes part or nothing (EAGAIN), any other error
+    // is a line that has gone (EIO after a hang-up), as Qt's own write would report it.
+    qint64 written = 0;
+    while (written < size) {
+        const ssize_t result =
+            ::write(m_port.handle(), data + written, static_cast<std::size_t>(size - written));
+        if (result >= 0) {
+            written += result;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            break;
+        } else if (errno != EINTR) {
+            return -1;
+        }
     }
-    if (m_state != State::Open) {
-        fail(comm_error::kPortLost, m_lossDescription);
-    }
+    return written;
 }
 
 std::vector<std::uint8_t> LinuxCommDevice::Input() {
@@ -374,9 +397,9 @@ std::vector<std::uint8_t> LinuxCommDevice::Input() {
 bool LinuxCommDevice::takeReceiveEvent() {
     // Only a read that finds bytes counts as one: with nothing waiting, the reply to the action
     // that follows is still read as soon as it comes.
-    if (m_state == State::Open &&
-        (m_port.bytesAvailable() > 0 || lineReady(m_port.handle(), POLLIN))) {
+    if (m_state == State::Open && (m_port.bytesAvailable() > 0 || lineReadable(m_port.handle()))) {
         m_readTimer.stop();
+        const QScopedValueRollback taking(m_taking, true);
         readWaitingBytes();
     }
     if (!receiveEventDue()) {
@@ -408,6 +431,12 @@ void LinuxCommDevice::takeReceivedBytes() {
     m_received.append(bytes);
     m_sinceRead.start();
     setPacedRead(m_state == State::Open && m_readPeriodMs > 0 && bytes.size() < kFloodRead);
+    if (m_raiseAtOnce && !m_taking && !m_receiveEventPending && !eventsHeld() &&
+        receiveEventDue()) {
+        m_commEvent = logic::kComEvReceive;
+        raiseOnComm();
+        return;
+    }
     queueReceiveEvent();
 }
 
@@ -419,7 +448,7 @@ void LinuxCommDevice::readWaitingBytes() {
         return;
     }
     setPacedRead(false);
-    if (lineReady(m_port.handle(), POLLIN)) {
+    if (lineReadable(m_port.handle())) {
         m_port.waitForReadyRead(0);
     } else {
         takeReceivedBytes();

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
@@ -688,6 +689,103 @@ private Q_SLOTS:
         }
         QVERIFY(!device.takeReceiveEvent());
         QCOMPARE(recorder.events, QList<int>{logic::kComEvReceive});
+        device.PortOpen(false);
+    }
+
+    void whereTheReceiveEventIsRaised_data() {
+        QTest::addColumn<bool>("atOnce");
+        QTest::newRow("through the event loop") << false;
+        QTest::newRow("at once") << true;
+    }
+
+    // By default a receive event is raised through the event loop, never from inside the read
+    // (the window's handler may open a message box); raised at once, the turn of the event loop
+    // that reads the frame runs its OnComm too. A take still hands its event to its caller.
+    void whereTheReceiveEventIsRaised() {
+        QFETCH(bool, atOnce);
+        PseudoTerminal terminal;
+        m_paths.append(terminal.slavePath());
+        LinuxCommDevice device(PortNumbering({{kBoundPort, terminal.slavePath()}}));
+        device.setReadPeriod(0);
+        device.setRaiseAtOnce(atOnce);
+        Recorder recorder(device);
+        device.CommPort(kBoundPort);
+        device.PortOpen(true);
+
+        QCOMPARE(::write(terminal.masterDescriptor(), channel1On().constData(), 4), 4);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCOMPARE(recorder.received, atOnce ? channel1On() : QByteArray());
+        QTRY_COMPARE(recorder.received, channel1On());
+
+        QCOMPARE(::write(terminal.masterDescriptor(), channel2On().constData(), 4), 4);
+        pollfd line{terminal.slaveDescriptor(), POLLIN, 0};
+        QCOMPARE(::poll(&line, 1, kLongWaitMs), 1);
+        QVERIFY(device.takeReceiveEvent());
+        QCOMPARE(toByteArray(device.Input()), channel2On());
+        QCOMPARE(recorder.events, QList<int>{logic::kComEvReceive});
+        device.PortOpen(false);
+    }
+
+    // A board talks without a pause while every receive event, raised at once, answers with a
+    // numbered block, as a script does, and the board reads its line only now and then, so that
+    // the line fills and blocks wait in Qt's buffer. Every byte from the board arrives once and
+    // in order, every block reaches the board whole and in order, and no OnComm runs inside
+    // another.
+    void raisedAtOnceWhileTheBoardTalks() {
+        PseudoTerminal terminal;
+        m_paths.append(terminal.slavePath());
+        LinuxCommDevice device(PortNumbering({{kBoundPort, terminal.slavePath()}}));
+        device.setReadPeriod(0);
+        device.setRaiseAtOnce(true);
+        QByteArray received;
+        QByteArray answers;
+        qint64 mostWaiting = 0;
+        int depth = 0;
+        int deepest = 0;
+        device.setOnComm([&] {
+            deepest = std::max(deepest, ++depth);
+            if (device.CommEvent() == logic::kComEvReceive) {
+                received += toByteArray(device.Input());
+                const QByteArray block(512, static_cast<char>(answers.size() / 512));
+                answers += block;
+                device.Output(bytesOf(block));
+                mostWaiting = std::max(mostWaiting, device.bytesToWrite());
+            }
+            --depth;
+        });
+        device.CommPort(kBoundPort);
+        device.PortOpen(true);
+
+        // The board sends 13 bytes a millisecond and reads its line every 50 ms, and at every
+        // tick once all has arrived. The event loop runs without the pauses of QTest's waits.
+        const QByteArray stream = pattern(8 * 1024);
+        qsizetype sent = 0;
+        QByteArray onLine;
+        int tick = 0;
+        QEventLoop done;
+        QTimer board;
+        connect(&board, &QTimer::timeout, this, [&] {
+            if (sent < stream.size()) {
+                const ssize_t written = ::write(
+                    terminal.masterDescriptor(), stream.constData() + sent,
+                    static_cast<std::size_t>(std::min<qsizetype>(stream.size() - sent, 13)));
+                sent += std::max<ssize_t>(written, 0);
+            }
+            const bool allArrived = received.size() >= stream.size();
+            if (++tick % 50 == 0 || allArrived) {
+                onLine += readFromMaster(terminal);
+            }
+            if (allArrived && onLine.size() >= answers.size()) {
+                done.quit();
+            }
+        });
+        board.start(1);
+        QTimer::singleShot(kLongWaitMs, &done, &QEventLoop::quit);
+        done.exec();
+        QVERIFY(received == stream);
+        QVERIFY2(mostWaiting > 0, "the line never filled: no block waited");
+        QVERIFY(onLine == answers);
+        QCOMPARE(deepest, 1);
         device.PortOpen(false);
     }
 
